@@ -1,0 +1,152 @@
+#include "search/bm25/bm25.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "search/bm25/integer_token.h"
+
+namespace orvel::typing::text {
+namespace {
+
+const char kEmptyTrainingMessage[] = "trainning tokens_vec should not be empty";
+
+// c / (K + c) for every counted token; the map holds counts on entry and weights on exit.
+template <typename Key>
+void counts_to_document_weights(std::map<Key, double>& counts, std::size_t length, double b,
+                                double k1, double average) {
+  // Grouping matters for bit-exact results: divide, times b, plus (1 - b), times k1.
+  const double k = ((static_cast<double>(length) / average) * b + (1 - b)) * k1;
+  for (auto& entry : counts) entry.second = entry.second / (k + entry.second);
+}
+
+// Divides each weight by their sum, taken in ascending key order; a zero or negative sum is
+// used as it is.
+template <typename Key>
+void normalise_query_weights(std::map<Key, double>& weights) {
+  double sum = 0.0;
+  for (const auto& entry : weights) sum += entry.second;
+  for (auto& entry : weights) entry.second /= sum;
+}
+
+}  // namespace
+
+BM25::BM25(double b, double k1) : _b(b), _k1(k1) {
+  if (!std::isfinite(b)) throw std::invalid_argument("b must be a finite number");
+  if (!std::isfinite(k1)) throw std::invalid_argument("k1 must be a finite number");
+}
+
+BM25::~BM25() = default;
+
+void BM25::train(const std::vector<std::string>& tokens_vec) {
+  if (tokens_vec.empty()) throw std::runtime_error(kEmptyTrainingMessage);
+  _train(tokens_vec);
+}
+
+void BM25::train(const std::vector<long long>& tokens_vec) {
+  if (tokens_vec.empty()) throw std::runtime_error(kEmptyTrainingMessage);
+  _train(tokens_vec);
+}
+
+void BM25::train(const std::vector<std::vector<long long>>& tokens_vec) {
+  if (tokens_vec.empty()) throw std::runtime_error(kEmptyTrainingMessage);
+  for (const auto& document : tokens_vec) _train(document);
+}
+
+// Adding each occurrence straight into the corpus table gives the same counts as counting
+// the document first and merging, without a per-document hash map.
+void BM25::_train(const std::vector<std::string>& tokens_vec) {
+  if (tokens_vec.empty()) return;
+  for (const std::string& token : tokens_vec) ++_doc_token_frequency.find_or_insert(token);
+  add_document_length(tokens_vec.size());
+}
+
+void BM25::_train(const std::vector<long long>& tokens_vec) {
+  if (tokens_vec.empty()) return;
+  for (const long long token : tokens_vec) {
+    ++_doc_token_frequency.find_or_insert(IntegerTokenText(token).view());
+  }
+  add_document_length(tokens_vec.size());
+}
+
+void BM25::add_document_length(std::size_t length) {
+  _doc_count += 1;
+  _doc_length_total += static_cast<int64_t>(length);
+  _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
+}
+
+std::unordered_map<std::string, int64_t> BM25::_token_frequency(
+    const std::vector<std::string>& tokens_vec) {
+  std::unordered_map<std::string, int64_t> counts;
+  for (const std::string& token : tokens_vec) ++counts[token];
+  return counts;
+}
+
+std::unordered_map<long long, int64_t> BM25::_token_frequency(
+    const std::vector<long long>& tokens_vec) {
+  std::unordered_map<long long, int64_t> counts;
+  for (const long long token : tokens_vec) ++counts[token];
+  return counts;
+}
+
+double BM25::idf(const std::string& token) {
+  return idf_of_key(token);
+}
+
+double BM25::idf_of_key(std::string_view key) const {
+  const int64_t* occurrences = _doc_token_frequency.find(key);
+  const double denominator = occurrences ? static_cast<double>(*occurrences) + 0.5 : 1.5;
+  const double numerator = static_cast<double>(_doc_count + 1);
+  return std::log(numerator / denominator);
+}
+
+void BM25::check_initialized() const {
+  if (_doc_count == 0 || std::fabs(_doc_length_average) < 1e-9) {
+    throw std::runtime_error("BM25 has not been initialized");
+  }
+}
+
+// The result map doubles as the occurrence count: counts are exact in a double, and a
+// separate hash map per call would only add allocations.
+std::map<std::string, double> BM25::encode_document(const std::vector<std::string>& tokens) {
+  std::map<std::string, double> weights;
+  if (tokens.empty()) return weights;
+  check_initialized();
+  for (const std::string& token : tokens) weights[token] += 1.0;
+  counts_to_document_weights(weights, tokens.size(), _b, _k1, _doc_length_average);
+  return weights;
+}
+
+std::map<long long, double> BM25::encode_document(const std::vector<long long>& tokens) {
+  std::map<long long, double> weights;
+  if (tokens.empty()) return weights;
+  check_initialized();
+  for (const long long token : tokens) weights[token] += 1.0;
+  counts_to_document_weights(weights, tokens.size(), _b, _k1, _doc_length_average);
+  return weights;
+}
+
+std::map<std::string, double> BM25::encode_query(const std::vector<std::string>& tokens) {
+  std::map<std::string, double> weights;
+  if (tokens.empty()) return weights;
+  check_initialized();
+  for (const std::string& token : tokens) {
+    auto [it, inserted] = weights.try_emplace(token, 0.0);
+    if (inserted) it->second = idf_of_key(token);
+  }
+  normalise_query_weights(weights);
+  return weights;
+}
+
+std::map<long long, double> BM25::encode_query(const std::vector<long long>& tokens) {
+  std::map<long long, double> weights;
+  if (tokens.empty()) return weights;
+  check_initialized();
+  for (const long long token : tokens) {
+    auto [it, inserted] = weights.try_emplace(token, 0.0);
+    if (inserted) it->second = idf_of_key(IntegerTokenText(token).view());
+  }
+  normalise_query_weights(weights);
+  return weights;
+}
+
+}  // namespace orvel::typing::text

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "search/bm25/token_count_table.h"
+
+namespace orvel::typing::text {
+
+// Sparse BM25 encoder trained incrementally, one tokenised document per call. Keeps only
+// corpus statistics. Tokens are byte strings or signed 64-bit integers; an integer token is
+// the same token as its decimal text (42 and "42" share one entry).
+class BM25 {
+ public:
+  // Throws std::invalid_argument when b or k1 is not finite: such a model would encode
+  // garbage and could not be saved and restored.
+  BM25(double b, double k1);
+  ~BM25();
+
+  // One document. Throws std::runtime_error on an empty document; the model is unchanged.
+  void train(const std::vector<std::string>& tokens_vec);
+  void train(const std::vector<long long>& tokens_vec);
+  // A batch of documents in order; empty inner documents are skipped, an empty batch throws.
+  void train(const std::vector<std::vector<long long>>& tokens_vec);
+
+  // Training step for one document; an empty document changes nothing.
+  void _train(const std::vector<std::string>& tokens_vec);
+  void _train(const std::vector<long long>& tokens_vec);
+
+  // Occurrences of each distinct token in one token list.
+  std::unordered_map<std::string, int64_t> _token_frequency(
+      const std::vector<std::string>& tokens_vec);
+  std::unordered_map<long long, int64_t> _token_frequency(const std::vector<long long>& tokens_vec);
+
+  // ln((doc_count + 1) / (n + 0.5)), with n = 1 for a token the model has never seen.
+  double idf(const std::string& token);
+
+  // BM25 term-frequency weights c / (K + c) of each distinct token, K from the length.
+  std::map<std::string, double> encode_document(const std::vector<std::string>& tokens);
+  std::map<long long, double> encode_document(const std::vector<long long>& tokens);
+  // idf of each distinct token, scaled to sum to 1.
+  std::map<std::string, double> encode_query(const std::vector<std::string>& tokens);
+  std::map<long long, double> encode_query(const std::vector<long long>& tokens);
+
+  // Writes the model as indented JSON text to the file at `path`.
+  void dump(const std::string& path) const;
+  // Restores a model from the JSON text a dump wrote (the text itself, not a path).
+  void load(const std::string& text);
+
+  double b() const { return _b; }
+  double k1() const { return _k1; }
+  int64_t doc_count() const { return _doc_count; }
+  int64_t doc_length_total() const { return _doc_length_total; }
+  double doc_length_average() const { return _doc_length_average; }
+  const TokenCountTable& doc_token_frequency() const { return _doc_token_frequency; }
+
+ private:
+  void add_document_length(std::size_t length);
+  void check_initialized() const;
+  double idf_of_key(std::string_view key) const;
+
+  double _b;
+  double _k1;
+  int64_t _doc_count = 0;
+  int64_t _doc_length_total = 0;
+  double _doc_length_average = 0.0;
+  TokenCountTable _doc_token_frequency;
+};
+
+}  // namespace orvel::typing::text
