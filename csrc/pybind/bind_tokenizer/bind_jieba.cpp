@@ -1,8 +1,69 @@
 #include "pybind/bind_tokenizer/bind_jieba.h"
 
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pybind/constructed_self.h"
+#include "tokenizer/jieba/errors.h"
+#include "tokenizer/jieba/jieba.h"
+
 namespace orvel::typing::text::pybind {
 
-// The segmentation engine is registered here once it lands.
-void BindJieba(pybind11::module_&) {}
+namespace py = pybind11;
+using tokenizer::jieba::Jieba;
+
+namespace {
+
+// A data file that cannot be opened becomes the OSError subclass Python itself would raise
+// for that errno (FileNotFoundError, PermissionError, IsADirectoryError), with the path as
+// `filename`. DataFormatError is a std::invalid_argument, which pybind11 already turns into
+// ValueError with the message.
+void TranslateFileOpenError(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const tokenizer::jieba::FileOpenError& e) {
+    // The path round-trips like os.fsdecode: undecodable bytes become surrogates.
+    py::object filename = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeFSDefaultAndSize(e.path().data(), e.path().size()));
+    if (!filename) return;  // the decode error is left set
+    // OSError.__new__ picks the subclass from the errno.
+    py::object exception = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+        e.error_number(), std::strerror(e.error_number()), filename);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
+  }
+}
+
+}  // namespace
+
+void BindJieba(py::module_& m) {
+  py::register_exception_translator(TranslateFileOpenError);
+
+  // Cutting only reads the engine, so the interpreter lock is released while it works.
+  using Path = const std::string&;
+  py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
+      .def(py::init<Path, Path, Path, Path, Path>(), py::arg("dict_path"), py::arg("hmm_path"),
+           py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
+      .def(
+          "cut",
+          [](ConstructedSelf<Jieba> self, const std::string& sentence) {
+            std::vector<std::string> words;
+            (*self).Cut(sentence, words);
+            return words;
+          },
+          py::arg("sentence"), py::call_guard<py::gil_scoped_release>())
+      .def(
+          "cut_for_search",
+          [](ConstructedSelf<Jieba> self, const std::string& sentence) {
+            std::vector<std::string> words;
+            (*self).CutForSearch(sentence, words);
+            return words;
+          },
+          py::arg("sentence"), py::call_guard<py::gil_scoped_release>());
+}
 
 }  // namespace orvel::typing::text::pybind
