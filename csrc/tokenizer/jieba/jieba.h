@@ -2,7 +2,10 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "tokenizer/jieba/word_span.h"
 
 namespace orvel::tokenizer::jieba {
 
@@ -29,6 +32,11 @@ class Jieba {
   // Search-engine segmentation: the mixed words, each preceded by its in-dictionary
   // 2-rune and then 3-rune sub-words.
   void CutForSearch(const std::string& sentence, std::vector<std::string>& words) const;
+
+  // The same two cuts as byte offsets [begin, end) into `sentence`, for callers that build
+  // their own string objects and would otherwise copy every word twice.
+  void CutSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
+  void CutForSearchSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
 
  private:
   std::unique_ptr<const Segmenter> segmenter_;

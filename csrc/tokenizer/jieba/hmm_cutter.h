@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tokenizer/jieba/hmm_model.h"
+#include "tokenizer/jieba/utf8_decoder.h"
+#include "tokenizer/jieba/word_span.h"
+
+namespace orvel::tokenizer::jieba {
+
+// Scratch bytes CutWithHmm needs for a run of `count` runes.
+constexpr std::size_t HmmScratchBytes(std::size_t count) {
+  return count * (kHmmStateCount + 1);
+}
+
+// Cuts a run of runes that the dictionary pass left as single runes: ASCII letters and digits
+// become tokens (with an optional ".digits" suffix), other ASCII runes stand alone, and each
+// stretch of non-ASCII runes between them is cut by Viterbi decoding. Appends the words as rune
+// spans, shifted by `first_index`. `scratch` holds HmmScratchBytes(count) bytes.
+void CutWithHmm(const HmmModel& model, const Rune* runes, std::size_t count,
+                std::size_t first_index, std::uint8_t* scratch, std::vector<WordSpan>& words);
+
+}  // namespace orvel::tokenizer::jieba

@@ -1,0 +1,75 @@
+#include "tokenizer/jieba/jieba.h"
+
+#include <iostream>
+
+#include "tokenizer/jieba/data_file.h"
+#include "tokenizer/jieba/dictionary_loader.h"
+#include "tokenizer/jieba/hmm_model.h"
+#include "tokenizer/jieba/segmenter.h"
+
+namespace orvel::tokenizer::jieba {
+namespace {
+
+std::unique_ptr<const Segmenter> LoadSegmenter(const std::string& dict_path,
+                                               const std::string& hmm_path,
+                                               const std::string& user_dict_path,
+                                               const std::string& idf_path,
+                                               const std::string& stop_word_path) {
+  Dictionary dictionary = LoadDictionary(dict_path, user_dict_path);
+  HmmModel model = LoadHmmModel(hmm_path);
+  // The IDF table and the stop words serve keyword extraction, not cutting. They are still
+  // opened and read, so that a missing or unreadable file fails construction as in the
+  // reference; their content cannot be malformed (bad IDF lines are skipped), so it is dropped.
+  ReadDataFileDiscarding(idf_path);
+  ReadDataFileDiscarding(stop_word_path);
+  return std::make_unique<const Segmenter>(std::move(dictionary), std::move(model));
+}
+
+void ReportUndecodableSentence() {
+  // One write of one whole line, so lines from concurrent calls do not interleave.
+  std::cerr << std::string("[pyorveltext.jieba] ERROR UTF-8 decode failed for input sentence\n")
+            << std::flush;
+}
+
+void CutIntoSpans(const Segmenter& segmenter, std::string_view sentence, CutMode mode,
+                  std::vector<WordSpan>& spans) {
+  if (!segmenter.Cut(sentence, mode, spans)) ReportUndecodableSentence();
+}
+
+void CutIntoStrings(const Segmenter& segmenter, const std::string& sentence, CutMode mode,
+                    std::vector<std::string>& words) {
+  std::vector<WordSpan> spans;
+  CutIntoSpans(segmenter, sentence, mode, spans);
+  words.clear();
+  words.reserve(spans.size());
+  for (const WordSpan span : spans) {
+    words.emplace_back(sentence, span.begin, span.end - span.begin);
+  }
+}
+
+}  // namespace
+
+Jieba::Jieba(const std::string& dict_path, const std::string& hmm_path,
+             const std::string& user_dict_path, const std::string& idf_path,
+             const std::string& stop_word_path)
+    : segmenter_(LoadSegmenter(dict_path, hmm_path, user_dict_path, idf_path, stop_word_path)) {}
+
+Jieba::~Jieba() = default;
+
+void Jieba::Cut(const std::string& sentence, std::vector<std::string>& words) const {
+  CutIntoStrings(*segmenter_, sentence, CutMode::kMixed, words);
+}
+
+void Jieba::CutForSearch(const std::string& sentence, std::vector<std::string>& words) const {
+  CutIntoStrings(*segmenter_, sentence, CutMode::kSearch, words);
+}
+
+void Jieba::CutSpans(std::string_view sentence, std::vector<WordSpan>& spans) const {
+  CutIntoSpans(*segmenter_, sentence, CutMode::kMixed, spans);
+}
+
+void Jieba::CutForSearchSpans(std::string_view sentence, std::vector<WordSpan>& spans) const {
+  CutIntoSpans(*segmenter_, sentence, CutMode::kSearch, spans);
+}
+
+}  // namespace orvel::tokenizer::jieba

@@ -1,0 +1,42 @@
+#include "tokenizer/jieba/max_prob_cutter.h"
+
+#include "tokenizer/jieba/hmm_model.h"
+
+namespace orvel::tokenizer::jieba {
+
+void CutMaxProbability(const Dictionary& dictionary, const Rune* runes, std::size_t count,
+                       double* best, std::uint16_t* word_length) {
+  const DictionaryTrie& trie = dictionary.trie;
+  // A word reaching the end of the range adds nothing after it.
+  best[count] = 0.0;
+  for (std::size_t i = count; i-- > 0;) {
+    // Candidates in the reference's order: the single rune first, then longer words by length.
+    // A candidate must beat the best so far strictly, so ties keep the shorter word, and one
+    // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.
+    double best_here = kMinLogProb;
+    std::size_t length_here = 1;
+    DictionaryTrie::Node node = trie.FindFirst(runes[i]);
+    const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
+                                     ? trie.Weight(node)
+                                     : dictionary.min_weight;
+    const double single_value = best[i + 1] + single_weight;
+    if (single_value > best_here) best_here = single_value;
+    if (node != DictionaryTrie::kNotFound) {
+      // The trie holds no word longer than kMaxWordRunes, so the walk needs no length cap.
+      for (std::size_t end = i + 1; end < count; ++end) {
+        node = trie.FindChild(node, runes[end]);
+        if (node == DictionaryTrie::kNotFound) break;
+        if (!trie.IsWord(node)) continue;
+        const double value = best[end + 1] + trie.Weight(node);
+        if (value > best_here) {
+          best_here = value;
+          length_here = end + 1 - i;
+        }
+      }
+    }
+    best[i] = best_here;
+    word_length[i] = static_cast<std::uint16_t>(length_here);
+  }
+}
+
+}  // namespace orvel::tokenizer::jieba
