@@ -29,10 +29,37 @@ std::vector<std::uint32_t> SortedWordIds(const WordEntries& words, std::size_t m
   return ids;
 }
 
+// Counts the nodes (distinct prefixes, the empty one included) and the distinct words of the
+// sorted ids, so the trie arrays can be allocated once at their final size.
+std::pair<std::size_t, std::size_t> CountNodesAndWords(const WordEntries& words,
+                                                       const std::vector<std::uint32_t>& ids) {
+  std::size_t nodes = 1;
+  std::size_t distinct_words = 0;
+  std::size_t previous_length = 0;
+  const Rune* previous = nullptr;
+  for (const std::uint32_t id : ids) {
+    const std::size_t length = words.Length(id);
+    const Rune* runes = words.Runes(id);
+    std::size_t shared = 0;
+    const std::size_t limit = std::min(length, previous_length);
+    while (shared < limit && runes[shared] == previous[shared]) ++shared;
+    nodes += length - shared;
+    distinct_words += !(shared == length && length == previous_length);
+    previous = runes;
+    previous_length = length;
+  }
+  return {nodes, distinct_words};
+}
+
 }  // namespace
 
 DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_runes) {
   const std::vector<std::uint32_t> ids = SortedWordIds(words, max_word_runes);
+  const auto [node_count, word_count] = CountNodesAndWords(words, ids);
+  labels_.reserve(node_count);
+  first_child_.reserve(node_count + 1);
+  entry_.reserve(node_count);
+  weights_.reserve(word_count);
 
   // Breadth-first construction straight from the sorted ids: every node owns the slice of ids
   // that share its prefix, and a node's children are the groups of that slice with equal next
@@ -43,7 +70,9 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
     std::uint32_t end;
     std::uint32_t depth;
   };
-  std::vector<Slice> slices{{0, static_cast<std::uint32_t>(ids.size()), 0}};
+  std::vector<Slice> slices;
+  slices.reserve(node_count);
+  slices.push_back({0, static_cast<std::uint32_t>(ids.size()), 0});
   labels_.push_back(0);
   for (std::size_t node = 0; node < labels_.size(); ++node) {
     const Slice slice = slices[node];
@@ -76,11 +105,6 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
     roots.emplace_back(labels_[child], child);
   }
   root_children_ = RuneMap(std::move(roots));
-
-  labels_.shrink_to_fit();
-  first_child_.shrink_to_fit();
-  entry_.shrink_to_fit();
-  weights_.shrink_to_fit();
 }
 
 bool DictionaryTrie::Contains(const Rune* runes, std::size_t count) const {

@@ -15,6 +15,12 @@ class WordEntries {
  public:
   WordEntries() { starts_.push_back(0); }
 
+  void Reserve(std::size_t word_count, std::size_t rune_count) {
+    runes_.reserve(rune_count);
+    starts_.reserve(word_count + 1);
+    weights_.reserve(word_count);
+  }
+
   // Adds the runes appended to runes() since the previous Add (or since construction) as one
   // word. Appending first and then committing avoids a copy per word while loading.
   std::vector<Rune>& runes() { return runes_; }
