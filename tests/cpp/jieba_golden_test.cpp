@@ -175,15 +175,6 @@ std::vector<GoldenLine> ReadGoldenFile(const std::string& path) {
   return lines;
 }
 
-TEST(JiebaGoldenParserTest, DecodesEscapesAndSurrogatePairs) {
-  const GoldenLine line = GoldenLineParser(R"({"s": "a\"b\\c\u0000\u00e9\ud83d\ude4b", "cut": [], )"
-                                           R"("search": ["x", "\t"]})")
-                              .Parse();
-  EXPECT_EQ(line.sentence, std::string("a\"b\\c\0\xC3\xA9\xF0\x9F\x99\x8B", 12));
-  EXPECT_TRUE(line.cut.empty());
-  EXPECT_EQ(line.search, (std::vector<std::string>{"x", "\t"}));
-}
-
 struct GoldenCase {
   const char* golden_file;
   const char* user_dict_files;  // '|'-joined names inside jieba/data
