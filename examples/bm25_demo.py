@@ -17,15 +17,15 @@ CORPUS = [
 QUERIES = ["brown fox", "sparse retrieval", "document length weighting", "integer tokens"]
 
 
-def tokenize(text):
+def tokenize(text: str) -> list[str]:
     return re.findall(r"\w+", text.lower())
 
 
-def score(query_vector, document_vector):
+def score(query_vector: dict[str, float], document_vector: dict[str, float]) -> float:
     return sum(weight * document_vector.get(token, 0.0) for token, weight in query_vector.items())
 
 
-def main():
+def main() -> None:
     model = BM25(b=0.75, k1=1.2)
     for document in CORPUS:
         model.train(tokenize(document))

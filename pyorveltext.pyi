@@ -1,0 +1,42 @@
+"""Type stubs for the pyorveltext extension module.
+
+Parameter types are as wide as the runtime accepts: token lists may be any sequence (a list,
+a tuple, ...), string tokens may be bytes, and text arguments may be bytes. Return types use
+the typing spellings the module itself renders in its docstrings, so the two can be compared.
+"""
+
+from typing import Dict, List, Sequence, SupportsIndex, Union, overload
+
+# A string token or text argument: str is taken as UTF-8, bytes-like values byte for byte.
+_Text = Union[str, bytes, bytearray]
+
+class BM25:
+    def __init__(self, b: float = 0.75, k1: float = 1.2) -> None: ...
+    # The string form is tried first, so an empty sequence trains or encodes as strings.
+    # A bare str is a Sequence too; the runtime rejects it with TypeError.
+    @overload
+    def train(self, tokens: Sequence[_Text], /) -> None: ...
+    @overload
+    def train(self, tokens: Sequence[SupportsIndex], /) -> None: ...
+    def load(self, text: _Text, /) -> None: ...
+    def dump(self, path: _Text, /) -> None: ...
+    @overload
+    def encode_document(self, tokens: Sequence[_Text], /) -> Dict[str, float]: ...
+    @overload
+    def encode_document(self, tokens: Sequence[SupportsIndex], /) -> Dict[int, float]: ...
+    @overload
+    def encode_query(self, tokens: Sequence[_Text], /) -> Dict[str, float]: ...
+    @overload
+    def encode_query(self, tokens: Sequence[SupportsIndex], /) -> Dict[int, float]: ...
+
+class Jieba:
+    def __init__(
+        self,
+        dict_path: _Text,
+        hmm_path: _Text,
+        user_dict_path: _Text,
+        idf_path: _Text,
+        stop_word_path: _Text,
+    ) -> None: ...
+    def cut(self, sentence: _Text) -> List[str]: ...
+    def cut_for_search(self, sentence: _Text) -> List[str]: ...

@@ -1,0 +1,158 @@
+"""The type stubs describe the module as it is, and type-check the examples under mypy --strict.
+
+The runtime side is read from the signatures pybind11 renders into each function's __doc__:
+an argument rendered as argN has no name, so it is positional-only.
+"""
+import ast
+import importlib.util
+import os
+import pathlib
+import re
+import subprocess
+import sys
+
+import pytest
+
+import pyorveltext
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+STUB = REPO / "pyorveltext.pyi"
+UNNAMED = re.compile(r"arg\d+")
+
+
+def stub_tree():
+    return ast.parse(STUB.read_text(encoding="utf-8"))
+
+
+def stub_classes():
+    return {node.name: node for node in stub_tree().body if isinstance(node, ast.ClassDef)}
+
+
+def stub_overloads(class_name, method):
+    """Each definition of the method in the stub: one, or one per @overload."""
+    return [
+        node
+        for node in stub_classes()[class_name].body
+        if isinstance(node, ast.FunctionDef) and node.name == method
+    ]
+
+
+def split_top_level(text):
+    """Splits at ", " outside brackets, so Dict[str, float] stays whole."""
+    parts, depth, start = [], 0, 0
+    for i, ch in enumerate(text):
+        depth += {"[": 1, "]": -1}.get(ch, 0)
+        if depth == 0 and text.startswith(", ", i):
+            parts.append(text[start:i])
+            start = i + 2
+    return parts + [text[start:]]
+
+
+def runtime_overloads(function):
+    """[(parameters, return type)] from the rendered docstring; parameters exclude self and
+    are (name or None when positional-only, default text or None)."""
+    lines = function.__doc__.splitlines()
+    if lines[1:2] == ["Overloaded function."]:
+        lines = [re.sub(r"^\d+\. ", "", line) for line in lines[2:] if line]
+    result = []
+    for line in lines:
+        match = re.fullmatch(rf"{function.__name__}\((.*)\) -> (.+)", line)
+        assert match, f"unexpected rendered signature {line!r}"
+        parameters = []
+        for parameter in split_top_level(match.group(1))[1:]:
+            name, _, rest = parameter.partition(": ")
+            _, _, default = rest.partition(" = ")
+            parameters.append((None if UNNAMED.fullmatch(name) else name, default or None))
+        result.append((parameters, match.group(2)))
+    return result
+
+
+def stub_signature(node):
+    """The same shape for one stub definition."""
+    args = node.args
+    positional = [(None, a) for a in args.posonlyargs] + [(a.arg, a) for a in args.args]
+    positional = positional[1:]  # self
+    defaults = [None] * (len(positional) - len(args.defaults)) + list(args.defaults)
+    parameters = [
+        (name, None if default is None else ast.unparse(default))
+        for (name, _), default in zip(positional, defaults)
+    ]
+    assert not args.kwonlyargs and not args.vararg and not args.kwarg, node.name
+    return parameters, ast.unparse(node.returns)
+
+
+def runtime_methods(cls):
+    return sorted(
+        name
+        for name, value in vars(cls).items()
+        if callable(value) and (name == "__init__" or not name.startswith("_"))
+    )
+
+
+CLASSES = ["BM25", "Jieba"]
+METHODS = [(c, m) for c in CLASSES for m in runtime_methods(getattr(pyorveltext, c))]
+
+
+class TestStubMatchesRuntime:
+    def test_module_names(self):
+        public = sorted(n for n in vars(pyorveltext) if not n.startswith("_"))
+        stub_public = []
+        for node in stub_tree().body:
+            targets = node.targets if isinstance(node, ast.Assign) else [node]
+            stub_public += [getattr(t, "name", getattr(t, "id", None)) for t in targets]
+        assert sorted(n for n in stub_public if n and not n.startswith("_")) == public
+
+    @pytest.mark.parametrize("class_name", CLASSES)
+    def test_method_names(self, class_name):
+        stub = sorted(
+            {n.name for n in stub_classes()[class_name].body if isinstance(n, ast.FunctionDef)}
+        )
+        assert stub == runtime_methods(getattr(pyorveltext, class_name))
+
+    @pytest.mark.parametrize("class_name, method", METHODS)
+    def test_signatures(self, class_name, method):
+        runtime = runtime_overloads(getattr(getattr(pyorveltext, class_name), method))
+        nodes = stub_overloads(class_name, method)
+        overloaded = [n for n in nodes if any(ast.unparse(d) == "overload" for d in n.decorator_list)]
+        # A single registration is a plain def; several are all @overload, in the same order.
+        assert len(nodes) == len(runtime)
+        assert len(overloaded) == (len(nodes) if len(nodes) > 1 else 0)
+        assert [stub_signature(n) for n in nodes] == runtime
+
+
+# mypy reads the stub from the checkout, whichever build of the module is installed.
+def run_mypy(*paths):
+    if importlib.util.find_spec("mypy") is None:
+        pytest.skip("mypy is not installed (requirements-dev.txt)")
+    env = dict(os.environ, MYPYPATH=str(REPO))
+    cache = REPO / ".pytest_cache" / "mypy"
+    return subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(cache), *map(str, paths)],
+        cwd=REPO, env=env, capture_output=True, text=True,
+    )
+
+
+class TestMypy:
+    def test_examples_pass_strict(self):
+        result = run_mypy(REPO / "examples")
+        assert result.returncode == 0, result.stdout + result.stderr
+
+    def test_stub_follows_runtime_rules(self, tmp_path):
+        # Overload choice by token type, and the misuses the runtime rejects with TypeError.
+        usage = tmp_path / "usage.py"
+        usage.write_text(
+            "from pyorveltext import BM25, Jieba\n"
+            "m = BM25(k1=2)\n"
+            "reveal_type(m.encode_query([1, 2]))\n"
+            "reveal_type(m.encode_document((b'a', 'b')))\n"
+            "reveal_type(m.encode_query([]))\n"
+            "m.train([1.0])\n"
+            "m.train(arg0=['a'])\n"
+            "m.load(None)\n"
+            "Jieba('d', 'h', '', 'i', 's').cut(sentence=b'x').append(1)\n"
+        )
+        out = run_mypy(usage).stdout
+        revealed = re.findall(r'Revealed type is "(.*)"', out)
+        assert revealed == ["dict[int, float]", "dict[str, float]", "dict[str, float]"], out
+        errors = sorted(int(n) for n in re.findall(r"usage\.py:(\d+): error", out))
+        assert errors == [6, 7, 8, 9], out
