@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "search/bm25/_json.h"
+#include "search/bm25/bm25.h"
+
+namespace fs = std::filesystem;
+namespace json = orvel::typing::text::json;
+using orvel::typing::text::BM25;
+
+namespace {
+
+class CerrCapture {
+ public:
+  CerrCapture() : saved_(std::cerr.rdbuf(captured_.rdbuf())) {}
+  ~CerrCapture() { std::cerr.rdbuf(saved_); }
+  std::string text() const { return captured_.str(); }
+
+ private:
+  std::ostringstream captured_;
+  std::streambuf* saved_;
+};
+
+// Everything a load can change, with the table in key order.
+struct State {
+  int64_t doc_count;
+  int64_t doc_length_total;
+  double doc_length_average;
+  double b;
+  double k1;
+  std::vector<std::pair<std::string, int64_t>> table;
+
+  bool operator==(const State& other) const {
+    return std::tie(doc_count, doc_length_total, doc_length_average, b, k1, table) ==
+           std::tie(other.doc_count, other.doc_length_total, other.doc_length_average, other.b,
+                    other.k1, other.table);
+  }
+};
+
+State StateOf(const BM25& model) {
+  State state{model.doc_count(),
+              model.doc_length_total(),
+              model.doc_length_average(),
+              model.b(),
+              model.k1(),
+              {}};
+  model.doc_token_frequency().for_each(
+      [&](std::string_view key, int64_t count) { state.table.emplace_back(key, count); });
+  std::sort(state.table.begin(), state.table.end());
+  return state;
+}
+
+int64_t CountOf(const BM25& model, const std::string& token) {
+  const int64_t* count = model.doc_token_frequency().find(token);
+  return count ? *count : -1;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string RuntimeErrorOf(BM25& model, const std::string& text) {
+  try {
+    model.load(text);
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// The model M of the file format's example: b 0.75, k1 1.2, documents [a b a] and [a].
+BM25 ExampleModel() {
+  BM25 model(0.75, 1.2);
+  model.train(std::vector<std::string>{"a", "b", "a"});
+  model.train(std::vector<std::string>{"a"});
+  return model;
+}
+
+const char kExampleText[] =
+    "{\n"
+    "  \"_b\" : 0.750000,\n"
+    "  \"_doc_count\" : 2,\n"
+    "  \"_doc_length_average\" : 2.000000,\n"
+    "  \"_doc_token_frequency\" : {\n"
+    "    \"a\" : 3,\n"
+    "    \"b\" : 1\n"
+    "  },\n"
+    "  \"_k1\" : 1.200000\n"
+    "}";
+
+class BM25ModelFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "bm25_model_file_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::vector<std::string> Listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string DumpText(const BM25& model) {
+    const fs::path path = dir_ / "model.json";
+    model.dump(path.string());
+    return ReadFile(path);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(BM25ModelFile, ExampleModelIsWrittenAsTheTenLines) {
+  EXPECT_EQ(DumpText(ExampleModel()), kExampleText);
+  EXPECT_EQ(Listing(), std::vector<std::string>{"model.json"});
+
+  EXPECT_EQ(DumpText(BM25(0.75, 1.2)),
+            "{\n  \"_b\" : 0.750000,\n  \"_doc_count\" : 0,\n  \"_doc_length_average\" : "
+            "0.000000,\n  \"_doc_token_frequency\" : {\n\n  },\n  \"_k1\" : 1.200000\n}");
+}
+
+// The direct writer must produce exactly what the JSON writer gives for the model's tree.
+TEST_F(BM25ModelFile, DumpEqualsTheJsonWriterOutputForTheModelTree) {
+  BM25 model(0.5, 2.25);
+  model.train(std::vector<std::string>{"z", "", "_", "A", "\xC3\xA9", "tab\there", "q\"", "b\\s"});
+  model.train(std::vector<long long>{42, -7, INT64_MIN, 42});
+  model.train(std::vector<std::string>{"a", "a", "line\nfeed", std::string("nul\0", 4)});
+
+  json::JSON root;
+  root["_doc_token_frequency"] = json::Object();
+  model.doc_token_frequency().for_each([&](std::string_view token, int64_t count) {
+    root["_doc_token_frequency"][json::json_escape(std::string(token))] = count;
+  });
+  root["_doc_count"] = model.doc_count();
+  root["_doc_length_average"] = model.doc_length_average();
+  root["_b"] = model.b();
+  root["_k1"] = model.k1();
+  std::ostringstream expected;
+  expected << root;
+  EXPECT_EQ(DumpText(model), expected.str());
+}
+
+TEST_F(BM25ModelFile, LoadRestoresTheExample) {
+  const BM25 original = ExampleModel();
+  BM25 loaded(0.1, 0.1);
+  loaded.load(kExampleText);
+  EXPECT_EQ(StateOf(loaded), StateOf(original));
+  EXPECT_EQ(loaded.encode_query(std::vector<std::string>{"a", "b", "c"}),
+            BM25(original).encode_query(std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST_F(BM25ModelFile, RoundTripKeepsSixDecimalsAndEveryToken) {
+  BM25 model(0.123456789, 1.5);
+  model.train(std::vector<std::string>{"x", "y", "z"});
+  model.train(std::vector<std::string>{"x"});
+  model.train(std::vector<std::string>{"w", "\"quoted\"", "back\\slash", "\b\f\n\r\t", "\\u00e9",
+                                       "\\n", std::string("\0", 1), ""});
+  model.train(std::vector<long long>{INT64_MIN, INT64_MAX, 0});
+  BM25 loaded(0.75, 1.2);
+  loaded.load(DumpText(model));
+  State expected = StateOf(model);
+  expected.b = 0.123457;
+  expected.doc_length_average = 15.0 / 4.0;
+  expected.doc_length_total = 15;
+  EXPECT_EQ(StateOf(loaded), expected);
+
+  model.train(std::vector<std::string>{"x", "y"});  // average 17/5 = 3.4
+  BM25 reloaded(0.75, 1.2);
+  reloaded.load(DumpText(model));
+  EXPECT_DOUBLE_EQ(reloaded.doc_length_average(), 3.4);
+}
+
+TEST_F(BM25ModelFile, CountsAreSixtyFourBit) {
+  const std::string text =
+      "{\"_b\":0.5 ,\"_doc_count\":5000000000 ,\"_doc_length_average\":1.0 ,"
+      "\"_doc_token_frequency\":{\"big\":9000000000000000000 ,\"neg\":-3 },\"_k1\":1.0 ";
+  // With and without a key that only the full parser takes.
+  for (const char* ending : {"}", ", \"other\" : null}"}) {
+    BM25 model(0.75, 1.2);
+    model.load(text + ending);
+    EXPECT_EQ(model.doc_count(), 5000000000);
+    EXPECT_EQ(CountOf(model, "big"), 9000000000000000000);
+    EXPECT_EQ(CountOf(model, "neg"), -3);
+    EXPECT_EQ(model.doc_length_total(), 5000000000);
+  }
+}
+
+// Training after a load continues the loaded running total.
+TEST_F(BM25ModelFile, TrainingAfterLoadMatchesTrainingThroughout) {
+  const std::vector<std::vector<std::string>> documents = {
+      {"a", "b", "c"}, {"a", "d"}, {"e", "e", "e", "a", "f"}};
+  BM25 whole(0.75, 1.2);
+  for (const auto& document : documents) whole.train(document);
+
+  BM25 first(0.75, 1.2);
+  first.train(documents[0]);
+  first.train(documents[1]);
+  BM25 resumed(0.75, 1.2);
+  resumed.load(DumpText(first));
+  EXPECT_EQ(resumed.doc_length_total(), 5);
+  resumed.train(documents[2]);
+  EXPECT_EQ(StateOf(resumed), StateOf(whole));
+}
+
+// A loaded text in any layout other than the one dump writes takes the full parser; both
+// ways must leave the same model.
+TEST_F(BM25ModelFile, AnyLayoutLoadsLikeTheDumpedOne) {
+  BM25 source = ExampleModel();
+  source.train(std::vector<std::string>{"c", "d"});
+  const std::string dumped = DumpText(source);
+  BM25 reference(0.75, 1.2);
+  reference.load(dumped);
+
+  const std::vector<std::string> variants = {
+      "{\"_k1\":1.200000,\"_doc_token_frequency\":{\"a\":3,\"b\":1,\"c\":1,\"d\":1},"
+      "\"_doc_length_average\":2.000000,\"_doc_count\":3,\"_b\":0.750000}",
+      "{\"_k1\":1.200000,\"_doc_token_frequency\":{\"d\":1,\"a\":5,\"c\":1,\"b\":1,\"a\":3},"
+      "\"_doc_length_average\":2.000000,\"_doc_count\":3,\"_b\":0.750000}",
+      "{\"_k1\":1.200000 ,\"_doc_token_frequency\":{\"d\":1 ,\"c\":1 ,\"b\":1 ,\"a\":3 },"
+      "\"_doc_length_average\":2.000000 ,\"_doc_count\":3 ,\"_b\":0.750000 ,\"extra\":[1, {}]}",
+      "\v{\"_b\" : 0.750000 ,\"_b\" : 0.750000,\n\"_doc_count\" : 3,\r\"_doc_length_average\" : "
+      "2.000000,\t\"_doc_token_frequency\" : {\"a\" : 1, \"a\" : 3, \"b\" : 1, \"c\" : 1, "
+      "\"d\" : 1}, \"_k1\" : 1.200000} trailing",
+  };
+  for (const std::string& text : variants) {
+    BM25 loaded(0.1, 0.1);
+    CerrCapture quiet;
+    loaded.load(text);
+    EXPECT_EQ(quiet.text(), "") << text;
+    EXPECT_EQ(StateOf(loaded), StateOf(reference)) << text;
+  }
+  EXPECT_EQ(reference.doc_count(), 3);
+  EXPECT_EQ(CountOf(reference, "d"), 1);
+}
+
+TEST_F(BM25ModelFile, LoadMergesIntoTheTableAndOverwritesScalars) {
+  BM25 model(0.3, 0.4);
+  model.train(std::vector<std::string>{"a", "own"});
+  model.load(kExampleText);
+  model.load(kExampleText);
+  EXPECT_EQ(CountOf(model, "a"), 3);
+  EXPECT_EQ(CountOf(model, "own"), 1);
+  EXPECT_EQ(model.doc_count(), 2);
+  EXPECT_EQ(model.b(), 0.75);
+}
+
+TEST_F(BM25ModelFile, FailedLoadsLeaveThePartlyUpdatedState) {
+  const std::string table = "\"_doc_token_frequency\" : {\"a\" : 3, \"b\" : 1}";
+  struct Case {
+    std::string text;
+    std::string message;
+    int64_t count;
+    double average;
+    double b;
+    double k1;
+    int64_t a;
+  };
+  const std::vector<Case> cases = {
+      {"{}", "load doc_count failed", 0, 9.0, 0.9, 0.8, 5},
+      {"[]", "load doc_count failed", 0, 9.0, 0.9, 0.8, 5},
+      {"{" + table + "}", "load doc_count failed", 0, 9.0, 0.9, 0.8, 3},
+      {"{" + table + ", \"_doc_count\" : 2.0 }", "load doc_count failed", 0, 9.0, 0.9, 0.8, 3},
+      {"{" + table + ", \"_doc_count\" : 2 }", "load doc_length_average failed", 2, 0.0, 0.9, 0.8,
+       3},
+      {"{" + table + ", \"_doc_count\" : 2 , \"_doc_length_average\" : 2.5 , \"_b\" : 1 }",
+       "load b failed", 2, 2.5, 0.0, 0.8, 3},
+      {"{" + table + ", \"_doc_count\" : 2 , \"_doc_length_average\" : 2.5 , \"_b\" : 1.0 }",
+       "load k1 failed", 2, 2.5, 1.0, 0.0, 3},
+  };
+  for (const Case& test : cases) {
+    BM25 model(0.9, 0.8);
+    model.train(std::vector<std::string>{"a", "a", "a", "a", "a", "b", "x", "x", "x"});
+    CerrCapture quiet;
+    EXPECT_EQ(RuntimeErrorOf(model, test.text), test.message) << test.text;
+    EXPECT_EQ(model.doc_count(), test.count) << test.text;
+    EXPECT_EQ(model.doc_length_average(), test.average) << test.text;
+    EXPECT_EQ(model.b(), test.b) << test.text;
+    EXPECT_EQ(model.k1(), test.k1) << test.text;
+    EXPECT_EQ(CountOf(model, "a"), test.a) << test.text;
+    EXPECT_EQ(CountOf(model, "x"), 3) << test.text;
+  }
+}
+
+TEST_F(BM25ModelFile, FailedTableEntryStoresZeroAndStopsInKeyOrder) {
+  BM25 model(0.75, 1.2);
+  model.train(std::vector<std::string>{"c", "c"});
+  EXPECT_EQ(RuntimeErrorOf(model, "{\"_doc_token_frequency\":{\"c\":7 ,\"b\":2.0 ,\"a\":1 }}"),
+            "load doc_token_frequency failed");
+  EXPECT_EQ(CountOf(model, "a"), 1);
+  EXPECT_EQ(CountOf(model, "b"), 0);
+  EXPECT_EQ(CountOf(model, "c"), 2);
+  EXPECT_EQ(model.doc_count(), 1);
+}
+
+TEST_F(BM25ModelFile, EmptyTextAndNumberExceptionsChangeNothing) {
+  BM25 model = ExampleModel();
+  const State before = StateOf(model);
+  EXPECT_EQ(RuntimeErrorOf(model, ""), "json data should not be empty");
+  EXPECT_THROW(model.load("{\"_doc_token_frequency\":{\"z\":1 },\"_doc_count\":1e,}"),
+               std::invalid_argument);
+  EXPECT_THROW(model.load("{\"_doc_token_frequency\":{\"z\":99999999999999999999 }}"),
+               std::out_of_range);
+  EXPECT_EQ(StateOf(model), before);
+}
+
+TEST_F(BM25ModelFile, SyntaxErrorsGoToStderrAndTheChecksDecide) {
+  BM25 model(0.75, 1.2);
+  CerrCapture capture;
+  EXPECT_EQ(RuntimeErrorOf(model, "/tmp/model.json"), "load doc_count failed");
+  EXPECT_EQ(capture.text(), "ERROR: Parse: Unknown starting character '/'\n");
+}
+
+TEST_F(BM25ModelFile, DeepNestingFailsCleanly) {
+  BM25 model(0.75, 1.2);
+  CerrCapture capture;
+  EXPECT_EQ(RuntimeErrorOf(model, std::string(100000, '[')), "load doc_count failed");
+  EXPECT_EQ(capture.text().rfind("ERROR: Parse: Maximum nesting depth exceeded, found '['\n", 0),
+            0u);
+}
+
+TEST_F(BM25ModelFile, DumpThatCannotOpenCreatesNothing) {
+  const BM25 model = ExampleModel();
+  for (const std::string& path :
+       {std::string(), (dir_ / "missing" / "m.json").string(), dir_.string()}) {
+    try {
+      model.dump(path);
+      ADD_FAILURE() << path;
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "Failed to dump: Unable to open file");
+    }
+  }
+  EXPECT_TRUE(Listing().empty());
+}
+
+TEST_F(BM25ModelFile, DumpToAFullDeviceReportsTheWriteFailure) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  try {
+    ExampleModel().dump("/dev/full");
+    ADD_FAILURE();
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "Failed to dump: Unable to write file");
+  }
+}
+
+// A write that fails part-way leaves the old model file whole and no temporary behind.
+TEST_F(BM25ModelFile, FailedDumpKeepsTheExistingFile) {
+  const fs::path path = dir_ / "model.json";
+  ExampleModel().dump(path.string());
+  BM25 large(0.75, 1.2);
+  std::vector<std::string> tokens;
+  for (int i = 0; i < 5000; ++i) tokens.push_back("token" + std::to_string(i));
+  large.train(tokens);
+
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string message;
+  try {
+    large.dump(path.string());
+  } catch (const std::runtime_error& error) {
+    message = error.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous_handler);
+
+  EXPECT_EQ(message, "Failed to dump: Unable to write file");
+  EXPECT_EQ(ReadFile(path), kExampleText);
+  EXPECT_EQ(Listing(), std::vector<std::string>{"model.json"});
+}
+
+TEST_F(BM25ModelFile, DumpReplacesThroughLinksAndKeepsPermissions) {
+  const fs::path real = dir_ / "real.json";
+  const fs::path link = dir_ / "link.json";
+  std::ofstream(real) << "old";
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(real, link);
+  ExampleModel().dump(link.string());
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadFile(real), kExampleText);
+  EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"link.json", "real.json"}));
+}
+
+}  // namespace
