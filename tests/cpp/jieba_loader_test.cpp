@@ -199,8 +199,9 @@ TEST_F(JiebaLoaderTest, UserEntriesTakeMedianOrIntegerWeights) {
 TEST_F(JiebaLoaderTest, CutsWithTheLoadedHmmAndReportsUndecodableInput) {
   const auto engine = Build("", dir_.Write("user.txt", "丁\n"));
   Words words;
-  engine->Cut("丙甲乙甲乙乙 x甲丁乙", words);
-  EXPECT_EQ(words, (Words{"丙", "甲乙", "甲乙", "乙", " ", "x", "甲", "丁", "乙"}));
+  engine->Cut("丙甲乙甲乙乙 x甲丁乙v1.2.3_x.y", words);
+  EXPECT_EQ(words, (Words{"丙", "甲乙", "甲乙", "乙", " ", "x", "甲", "丁", "乙", "v1.2", ".", "3",
+                          "_", "x", ".", "y"}));
   ::testing::internal::CaptureStderr();
   engine->Cut("甲\xF8", words);
   EXPECT_TRUE(words.empty());
