@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up this machine, installs the module and runs the demo.
+# Sets up this machine, installs the module, fetches the segmentation data and runs the demo:
+# Chinese keyword search with Jieba and BM25 over examples/data/corpus.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
 .venv/bin/python -m pip install -q .
-.venv/bin/python examples/bm25_demo.py
+.venv/bin/python tools/fetch_jieba_data.py --out data/jieba
+.venv/bin/python examples/search_demo.py --data data/jieba
