@@ -406,6 +406,12 @@ class PlainModelText {
 void BM25::dump(const std::string& path) const {
   if (path.empty()) throw std::runtime_error(kOpenFailed);
   const DumpTarget target = choose_target(path);
+  if (target.existed && target.replace_by_rename) {
+    // Renaming would replace a file we may not write; refuse it as opening it would.
+    std::FILE* probe = std::fopen(target.path.c_str(), "r+b");
+    if (!probe) throw std::runtime_error(kOpenFailed);
+    std::fclose(probe);
+  }
   std::optional<TemporaryFile> temporary;
   std::FILE* file = nullptr;
   if (target.replace_by_rename) {
