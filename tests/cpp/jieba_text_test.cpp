@@ -48,19 +48,18 @@ TEST(JiebaUtf8DecoderTest, RejectsBadLeadsAndTruncationWithoutPartialResult) {
 }
 
 TEST(JiebaUtf8DecoderTest, SentenceOffsetsCoverEveryByte) {
-  std::vector<Rune> runes;
-  std::vector<std::size_t> offsets;
-  ASSERT_TRUE(
-      DecodeSentence("a\xE4"
-                     "AB\xF0\x9F\x99\x8B"
-                     "c",
-                     runes, offsets));
+  const std::string text =
+      "a\xE4"
+      "AB\xF0\x9F\x99\x8B"
+      "c";
+  ASSERT_EQ(CountRunes(text), 4u);
+  std::vector<Rune> runes(4);
+  std::vector<std::size_t> offsets(5);
+  DecodeCounted(text, runes.data(), offsets.data());
   EXPECT_EQ(runes, (std::vector<Rune>{'a', 0x4042, 0x1F64B, 'c'}));
   EXPECT_EQ(offsets, (std::vector<std::size_t>{0, 1, 4, 8, 9}));
-  EXPECT_FALSE(DecodeSentence("ab\xF8", runes, offsets));
-  EXPECT_TRUE(runes.empty());
-  ASSERT_TRUE(DecodeSentence("", runes, offsets));
-  EXPECT_EQ(offsets, std::vector<std::size_t>{0});
+  EXPECT_EQ(CountRunes("ab\xF8"), kUndecodable);
+  EXPECT_EQ(CountRunes(""), 0u);
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {

@@ -11,11 +11,11 @@ bool IsAsciiLetterOrDigit(Rune rune) {
   return IsAsciiDigit(rune) || (rune >= 'a' && rune <= 'z') || (rune >= 'A' && rune <= 'Z');
 }
 
-// Most likely B/E/M/S labelling of runes[0..count) (count >= 2), emitting a word after every
-// E or S rune. Sums keep the reference's grouping, (previous + transition) + emission, and its
+// Most likely B/E/M/S labelling of runes[0..count) (count >= 2); a word ends after every E or
+// S rune. Sums keep the reference's grouping, (previous + transition) + emission, and its
 // strict comparisons, so ties and the saturation at kMinLogProb come out the same.
 void CutWithViterbi(const HmmModel& model, const Rune* runes, std::size_t count,
-                    std::size_t first_index, std::uint8_t* scratch, std::vector<WordSpan>& words) {
+                    std::uint8_t* scratch, std::uint32_t* word_length) {
   std::uint8_t* previous_state = scratch;                   // [t * 4 + state], t >= 1
   std::uint8_t* states = scratch + count * kHmmStateCount;  // best path
 
@@ -51,27 +51,27 @@ void CutWithViterbi(const HmmModel& model, const Rune* runes, std::size_t count,
   std::size_t word_begin = 0;
   for (std::size_t t = 0; t < count; ++t) {
     if (states[t] == kStateE || states[t] == kStateS) {
-      words.push_back({first_index + word_begin, first_index + t + 1});
+      word_length[word_begin] = static_cast<std::uint32_t>(t + 1 - word_begin);
       word_begin = t + 1;
     }
   }
-  if (word_begin < count) words.push_back({first_index + word_begin, first_index + count});
+  if (word_begin < count) word_length[word_begin] = static_cast<std::uint32_t>(count - word_begin);
 }
 
-void CutNonAscii(const HmmModel& model, const Rune* runes, std::size_t count,
-                 std::size_t first_index, std::uint8_t* scratch, std::vector<WordSpan>& words) {
+void CutNonAscii(const HmmModel& model, const Rune* runes, std::size_t count, std::uint8_t* scratch,
+                 std::uint32_t* word_length) {
   // One rune is one word whatever its labels.
   if (count == 1) {
-    words.push_back({first_index, first_index + 1});
+    word_length[0] = 1;
   } else {
-    CutWithViterbi(model, runes, count, first_index, scratch, words);
+    CutWithViterbi(model, runes, count, scratch, word_length);
   }
 }
 
 }  // namespace
 
-void CutWithHmm(const HmmModel& model, const Rune* runes, std::size_t count,
-                std::size_t first_index, std::uint8_t* scratch, std::vector<WordSpan>& words) {
+void CutWithHmm(const HmmModel& model, const Rune* runes, std::size_t count, std::uint8_t* scratch,
+                std::uint32_t* word_length) {
   std::size_t pending = 0;  // first non-ASCII rune not yet cut
   std::size_t i = 0;
   while (i < count) {
@@ -79,8 +79,9 @@ void CutWithHmm(const HmmModel& model, const Rune* runes, std::size_t count,
       ++i;
       continue;
     }
-    if (pending < i)
-      CutNonAscii(model, runes + pending, i - pending, first_index + pending, scratch, words);
+    if (pending < i) {
+      CutNonAscii(model, runes + pending, i - pending, scratch, word_length + pending);
+    }
     std::size_t end = i + 1;
     if (IsAsciiLetterOrDigit(runes[i])) {
       while (end < count && IsAsciiLetterOrDigit(runes[end])) ++end;
@@ -90,12 +91,12 @@ void CutWithHmm(const HmmModel& model, const Rune* runes, std::size_t count,
         while (end < count && IsAsciiDigit(runes[end])) ++end;
       }
     }
-    words.push_back({first_index + i, first_index + end});
+    word_length[i] = static_cast<std::uint32_t>(end - i);
     i = end;
     pending = end;
   }
   if (pending < count) {
-    CutNonAscii(model, runes + pending, count - pending, first_index + pending, scratch, words);
+    CutNonAscii(model, runes + pending, count - pending, scratch, word_length + pending);
   }
 }
 

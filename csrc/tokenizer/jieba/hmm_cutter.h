@@ -2,11 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "tokenizer/jieba/hmm_model.h"
 #include "tokenizer/jieba/utf8_decoder.h"
-#include "tokenizer/jieba/word_span.h"
 
 namespace orvel::tokenizer::jieba {
 
@@ -17,9 +15,10 @@ constexpr std::size_t HmmScratchBytes(std::size_t count) {
 
 // Cuts a run of runes that the dictionary pass left as single runes: ASCII letters and digits
 // become tokens (with an optional ".digits" suffix), other ASCII runes stand alone, and each
-// stretch of non-ASCII runes between them is cut by Viterbi decoding. Appends the words as rune
-// spans, shifted by `first_index`. `scratch` holds HmmScratchBytes(count) bytes.
-void CutWithHmm(const HmmModel& model, const Rune* runes, std::size_t count,
-                std::size_t first_index, std::uint8_t* scratch, std::vector<WordSpan>& words);
+// stretch of non-ASCII runes between them is cut by Viterbi decoding. Stores the length of each
+// resulting word at the word's first rune in `word_length`; entries inside words are left as
+// they were. `scratch` holds HmmScratchBytes(count) bytes.
+void CutWithHmm(const HmmModel& model, const Rune* runes, std::size_t count, std::uint8_t* scratch,
+                std::uint32_t* word_length);
 
 }  // namespace orvel::tokenizer::jieba

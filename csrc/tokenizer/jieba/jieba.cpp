@@ -31,20 +31,10 @@ void ReportUndecodableSentence() {
             << std::flush;
 }
 
-void CutIntoSpans(const Segmenter& segmenter, std::string_view sentence, CutMode mode,
-                  std::vector<WordSpan>& spans) {
-  if (!segmenter.Cut(sentence, mode, spans)) ReportUndecodableSentence();
-}
-
-void CutIntoStrings(const Segmenter& segmenter, const std::string& sentence, CutMode mode,
-                    std::vector<std::string>& words) {
-  std::vector<WordSpan> spans;
-  CutIntoSpans(segmenter, sentence, mode, spans);
-  words.clear();
-  words.reserve(spans.size());
-  for (const WordSpan span : spans) {
-    words.emplace_back(sentence, span.begin, span.end - span.begin);
-  }
+template <typename Word>
+void CutInto(const Segmenter& segmenter, std::string_view sentence, CutMode mode,
+             std::vector<Word>& words) {
+  if (!segmenter.Cut(sentence, mode, words)) ReportUndecodableSentence();
 }
 
 }  // namespace
@@ -57,19 +47,19 @@ Jieba::Jieba(const std::string& dict_path, const std::string& hmm_path,
 Jieba::~Jieba() = default;
 
 void Jieba::Cut(const std::string& sentence, std::vector<std::string>& words) const {
-  CutIntoStrings(*segmenter_, sentence, CutMode::kMixed, words);
+  CutInto(*segmenter_, sentence, CutMode::kMixed, words);
 }
 
 void Jieba::CutForSearch(const std::string& sentence, std::vector<std::string>& words) const {
-  CutIntoStrings(*segmenter_, sentence, CutMode::kSearch, words);
+  CutInto(*segmenter_, sentence, CutMode::kSearch, words);
 }
 
 void Jieba::CutSpans(std::string_view sentence, std::vector<WordSpan>& spans) const {
-  CutIntoSpans(*segmenter_, sentence, CutMode::kMixed, spans);
+  CutInto(*segmenter_, sentence, CutMode::kMixed, spans);
 }
 
 void Jieba::CutForSearchSpans(std::string_view sentence, std::vector<WordSpan>& spans) const {
-  CutIntoSpans(*segmenter_, sentence, CutMode::kSearch, spans);
+  CutInto(*segmenter_, sentence, CutMode::kSearch, spans);
 }
 
 }  // namespace orvel::tokenizer::jieba

@@ -5,7 +5,7 @@
 namespace orvel::tokenizer::jieba {
 
 void CutMaxProbability(const Dictionary& dictionary, const Rune* runes, std::size_t count,
-                       double* best, std::uint16_t* word_length) {
+                       double* best, std::uint32_t* word_length) {
   const DictionaryTrie& trie = dictionary.trie;
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
@@ -35,7 +35,7 @@ void CutMaxProbability(const Dictionary& dictionary, const Rune* runes, std::siz
       }
     }
     best[i] = best_here;
-    word_length[i] = static_cast<std::uint16_t>(length_here);
+    word_length[i] = static_cast<std::uint32_t>(length_here);
   }
 }
 

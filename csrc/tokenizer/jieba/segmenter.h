@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,19 +15,21 @@ enum class CutMode {
   kSearch,  // the mixed words, each preceded by its in-dictionary 2- and 3-rune sub-words
 };
 
-// The cutting engine over loaded data. Immutable; every call keeps its scratch on its own
-// stack frame, so one instance serves any number of threads.
+// The cutting engine over loaded data. Immutable; every call keeps its working memory to
+// itself, so one instance serves any number of threads.
 class Segmenter {
  public:
   Segmenter(Dictionary dictionary, HmmModel model);
 
-  // Replaces `words` with the byte spans of the words of `sentence`. Returns false, leaving
-  // `words` empty, when the sentence is not decodable.
+  // Replaces `words` with the words of `sentence`, as byte spans or as copies. Returns false,
+  // leaving `words` empty, when the sentence is not decodable.
   bool Cut(std::string_view sentence, CutMode mode, std::vector<WordSpan>& words) const;
-
-  const Dictionary& dictionary() const { return dictionary_; }
+  bool Cut(std::string_view sentence, CutMode mode, std::vector<std::string>& words) const;
 
  private:
+  template <typename Sink>
+  bool CutInto(std::string_view sentence, CutMode mode, Sink& sink) const;
+
   const Dictionary dictionary_;
   const HmmModel model_;
 };

@@ -40,11 +40,16 @@ inline std::size_t DecodeRune(const unsigned char* p, std::size_t remaining, Run
 // one undecodable byte sequence rejects the whole string.
 bool AppendRunes(std::string_view text, std::vector<Rune>& runes);
 
-// Decodes a sentence into rune values and their byte offsets. `offsets` receives one entry per
-// rune plus a final entry equal to text.size(), so rune i spans [offsets[i], offsets[i + 1]).
-// Fails (returning false, with both vectors cleared) on an undecodable sequence and, like the
-// reference, when a rune would start beyond byte offset 0xFFFFFFFF.
-bool DecodeSentence(std::string_view text, std::vector<Rune>& runes,
-                    std::vector<std::size_t>& offsets);
+// Returned by CountRunes for text that cannot be decoded.
+inline constexpr std::size_t kUndecodable = static_cast<std::size_t>(-1);
+
+// Number of runes in `text`, or kUndecodable when a byte sequence fails or, like the reference,
+// when a rune would start beyond byte offset 0xFFFFFFFF. Lets callers size buffers exactly
+// before DecodeCounted.
+std::size_t CountRunes(std::string_view text);
+
+// Decodes text that CountRunes accepted: runes[i] is the value of rune i and offsets[i] its
+// first byte, with offsets[count] = text.size(), so rune i spans [offsets[i], offsets[i + 1]).
+void DecodeCounted(std::string_view text, Rune* runes, std::size_t* offsets);
 
 }  // namespace orvel::tokenizer::jieba
