@@ -262,15 +262,20 @@ class TestMends:
         assert path.read_text() == EXAMPLE_TEXT
         assert os.listdir(tmp_path) == ["model.json"]
 
-    @pytest.mark.parametrize("relative", ["missing/model.json", ""])
+    @pytest.mark.parametrize("relative", ["missing/model.json", "", "."])
     def test_dump_that_cannot_open_creates_nothing(self, tmp_path, relative):
         target = str(tmp_path / relative) if relative else ""
         with pytest.raises(RuntimeError, match="^Failed to dump: Unable to open file$"):
             example_model().dump(target)
         assert os.listdir(tmp_path) == []
 
-    def test_dump_overwrites_an_existing_model(self, tmp_path):
-        path = tmp_path / "model.json"
-        path.write_text("x" * 10_000)
-        example_model().dump(str(path))
-        assert path.read_text() == EXAMPLE_TEXT
+    def test_dump_replaces_through_a_link_and_keeps_permissions(self, tmp_path):
+        real, link = tmp_path / "real.json", tmp_path / "link.json"
+        real.write_text("x" * 10_000)
+        real.chmod(0o600)
+        link.symlink_to(real)
+        example_model().dump(str(link))
+        assert link.is_symlink()
+        assert real.read_text() == EXAMPLE_TEXT
+        assert real.stat().st_mode & 0o777 == 0o600
+        assert sorted(os.listdir(tmp_path)) == ["link.json", "real.json"]
