@@ -6,16 +6,15 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "search/bm25/_json.h"
 
 namespace json = orvel::typing::text::json;
 using json::JSON;
-using Kind = JSON::Kind;
 
 namespace {
 
-// Collects what std::cerr receives while it lives.
 class CerrCapture {
  public:
   CerrCapture() : saved_(std::cerr.rdbuf(captured_.rdbuf())) {}
@@ -27,101 +26,106 @@ class CerrCapture {
   std::streambuf* saved_;
 };
 
-struct Parsed {
-  JSON value;
-  std::size_t pos;
+// One parse_next call: the text, then what it must write to std::cerr, the value it returns
+// (as the writer renders it) and where it leaves the position.
+struct Case {
+  std::string text;
   std::string diagnostics;
+  std::string value;
+  std::size_t pos;
 };
 
-Parsed Parse(const std::string& text) {
-  CerrCapture capture;
-  std::size_t pos = 0;
-  JSON value = json::parse_next(text, pos);
-  return {std::move(value), pos, capture.text()};
+void ExpectParses(const std::vector<Case>& cases) {
+  for (const Case& test : cases) {
+    CerrCapture capture;
+    std::size_t pos = 0;
+    const JSON value = json::parse_next(test.text, pos);
+    const std::string diagnostics = capture.text();
+    EXPECT_EQ(diagnostics, test.diagnostics) << test.text;
+    EXPECT_EQ(value.dump(1, "  "), test.value) << test.text;
+    EXPECT_EQ(pos, test.pos) << test.text;
+  }
 }
 
-// A diagnostic as the parser writes it: message, offending text, apostrophe, line feed.
+const std::string kNul(1, '\0');
+const std::string kUnknown = "ERROR: Parse: Unknown starting character '";
+const std::string kArray = "ERROR: Array: Expected ',' or ']', found '";
+const std::string kColon = "Error: Object: Expected colon, found '";
+const std::string kComma = "ERROR: Object: Expected comma, found '";
+const std::string kHex = "ERROR: String: Expected hex character in unicode escape, found '";
+const std::string kBool = "ERROR: Bool: Expected 'true' or 'false', found '";
+const std::string kNull = "ERROR: Null: Expected 'null', found '";
+const std::string kExponent = "ERROR: Number: Expected a number for exponent, found '";
+const std::string kNumber = "ERROR: Number: unexpected character '";
+
 std::string Line(const std::string& message, const std::string& found) {
   return message + found + "'\n";
 }
 
-const std::string kNul(1, '\0');
-
-std::string Written(const JSON& value) {
-  return value.dump(1, "  ");
+TEST(JsonParser, ValidText) {
+  ExpectParses({
+      {" [1, 2.5, -3, true, null, \"x\", false, {}, []]tail", "",
+       "[1, 2.500000, -3, true, null, \"x\", false, {\n\n  }, []]", 45},
+      {"{\"a\":1}", "", "{\n  \"a\" : 1\n}", 7},
+      {"\v\f{ \"k\"\r\n:\t[ ] }", "", "{\n  \"k\" : []\n}", 16},
+      {"trueish", "", "true", 4},  // what follows a word is left to the caller
+      {"42 ", "", "42", 2},        // the position stays on the byte that ended the number
+      {"-9223372036854775808,", "", "-9223372036854775808", 20},
+      {"1.5e2 ", "", "150.000000", 5},
+      {"2E-3]", "", "0.002000", 4},
+      {"3e2}", "", "300.000000", 3},
+      {"1e+5 ", "", "100000.000000", 4},
+      // The mantissa takes '-' and '.' anywhere; the conversions read their longest prefix.
+      {"1-2 ", "", "1", 3},
+      {"1.2.3 ", "", "1.200000", 5},
+  });
 }
 
-int64_t IntegerOf(const JSON& value) {
-  bool ok = false;
-  const int64_t number = value.GetInteger(ok);
-  EXPECT_TRUE(ok) << Written(value);
-  return number;
+TEST(JsonParser, EveryDiagnostic) {
+  ExpectParses({
+      {"", Line(kUnknown, kNul), "null", 0},
+      {"  \t", Line(kUnknown, kNul), "null", 3},
+      {"/path", Line(kUnknown, "/"), "null", 0},
+      {"\xE4", Line(kUnknown, "\xE4"), "null", 0},
+      {"[1,]", Line(kUnknown, "]"), "[1, null]", 4},
+      {"[1 2]", Line(kArray, "2"), "[]", 3},
+      {"{\"a\" 1}", Line(kColon, "1"), "{\n\n}", 5},
+      {"{\"a\":1 \"b\":2}", Line(kComma, "\""), "{\n  \"a\" : 1\n}", 7},
+      {"{\"a\":1,}", Line(kUnknown, "}") + Line(kColon, "}"), "{\n  \"a\" : 1\n}", 7},
+      {"{\"a\":nul,\"b\":1}", Line(kNull, "nul,") + Line(kComma, "n"), "{\n  \"a\" : null\n}", 5},
+      {"\"x\\u00G0\"", Line(kHex, "G"), "\"\"", 3},  // the position stays on the u
+      {"tru", Line(kBool, "tru"), "null", 0},
+      {"fals e", Line(kBool, "fals "), "null", 0},
+      {" nul", Line(kNull, "nul"), "null", 1},
+      {"1ea", Line(kExponent, "a"), "null", 3},
+      {"7x ", Line(kNumber, "x"), "null", 2},
+      {"42", Line(kNumber, kNul), "null", 3},  // a number needs something after it
+  });
 }
 
-double RealOf(const JSON& value) {
-  bool ok = false;
-  const double number = value.GetReal(ok);
-  EXPECT_TRUE(ok) << Written(value);
-  return number;
+// Every position at or past the end reads as NUL, and a string ends with the text.
+TEST(JsonParser, NoReadPastTheEnd) {
+  ExpectParses({
+      {"\"abc", "", "\"abc\"", 4},
+      {"\"ab\\", "", "\"ab\\\\\"", 4},
+      {"\"\\u12", Line(kHex, kNul), "\"\"", 2},
+      {"[1", Line(kNumber, kNul) + Line(kArray, kNul), "[]", 3},
+      {"{\"a\":[\"b", Line(kArray, kNul) + Line(kComma, kNul), "{\n  \"a\" : []\n}", 8},
+  });
 }
 
-TEST(JsonParser, ValidValuesOfEveryKind) {
-  const std::string text = " [1, 2.5, -3, true, null, \"x\", false, {}, []]tail";
-  Parsed parsed = Parse(text);
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(parsed.pos, text.find("tail"));
-  EXPECT_EQ(Written(parsed.value), "[1, 2.500000, -3, true, null, \"x\", false, {\n\n  }, []]");
-  EXPECT_EQ(parsed.value[2].GetKind(), Kind::Integer);
-
-  parsed = Parse("{\"a\":1}");
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(IntegerOf(parsed.value["a"]), 1);
-  EXPECT_EQ(parsed.pos, 7u);
-
-  // VT and FF count as whitespace between tokens.
-  parsed = Parse("\v\f{ \"k\"\r\n:\t[ ] }");
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(parsed.value["k"].GetKind(), Kind::Array);
+TEST(JsonParser, StringsAndKeys) {
+  ExpectParses({
+      {"\"a\\tb\\\"\\\\\\/\\b\\f\\n\\r\\u00e9\\q!\"", "",
+       "\"a\\tb\\\"\\\\/\\b\\f\\n\\r\\\\u00e9\\\\!\"", 29},
+      {std::string("\"\x01\0\"", 4), "", std::string("\"\x01\0\"", 4), 4},
+      // Keys are held escaped; other kinds of key become ""; a later duplicate wins.
+      {"{\"a\\nb\":1, \"q\\\"\":2, \"a\":1, \"a\":3, 1 :4, true:5}", "",
+       "{\n  \"\" : 5,\n  \"a\" : 3,\n  \"a\\nb\" : 1,\n  \"q\\\"\" : 2\n}", 47},
+  });
 }
 
-TEST(JsonParser, LoadReadsOnlyTheFirstValue) {
-  CerrCapture capture;
-  JSON value = JSON::Load("true false ][");
-  EXPECT_EQ(Written(value), "true");
-  EXPECT_EQ(capture.text(), "");
-}
-
-TEST(JsonParser, Numbers) {
-  EXPECT_EQ(IntegerOf(Parse("42 ").value), 42);
-  EXPECT_EQ(IntegerOf(Parse("42\n").value), 42);
-  EXPECT_EQ(IntegerOf(Parse("-9223372036854775808,").value), INT64_MIN);
-  EXPECT_DOUBLE_EQ(RealOf(Parse("1.5e2 ").value), 150.0);
-  EXPECT_DOUBLE_EQ(RealOf(Parse("2E-3]").value), 0.002);
-  EXPECT_DOUBLE_EQ(RealOf(Parse("3e2}").value), 300.0);
-  EXPECT_DOUBLE_EQ(RealOf(Parse("1e+5 ").value), 100000.0);
-  // The mantissa takes '-' and '.' anywhere; the conversions read their longest prefix.
-  EXPECT_EQ(IntegerOf(Parse("1-2 ").value), 1);
-  EXPECT_DOUBLE_EQ(RealOf(Parse("1.2.3 ").value), 1.2);
-
-  Parsed parsed = Parse("12 ");
-  EXPECT_EQ(parsed.pos, 2u);  // left on the byte that ended the number
-}
-
-TEST(JsonParser, NumberErrors) {
-  Parsed parsed = Parse("42");
-  EXPECT_EQ(parsed.diagnostics, Line("ERROR: Number: unexpected character '", kNul));
-  EXPECT_EQ(parsed.value.GetKind(), Kind::Null);
-  EXPECT_EQ(parsed.pos, 3u);  // one past the end: reads there see NUL
-
-  parsed = Parse("7x ");
-  EXPECT_EQ(parsed.diagnostics, "ERROR: Number: unexpected character 'x'\n");
-  EXPECT_EQ(parsed.pos, 2u);
-
-  parsed = Parse("1ea");
-  EXPECT_EQ(parsed.diagnostics, "ERROR: Number: Expected a number for exponent, found 'a'\n");
-  EXPECT_EQ(parsed.value.GetKind(), Kind::Null);
-  EXPECT_EQ(parsed.pos, 3u);
-
+TEST(JsonParser, ConversionErrorsLeaveLoad) {
   CerrCapture quiet;
   EXPECT_THROW(JSON::Load("[1e,2]"), std::invalid_argument);
   EXPECT_THROW(JSON::Load("[-]"), std::invalid_argument);
@@ -129,163 +133,35 @@ TEST(JsonParser, NumberErrors) {
   EXPECT_THROW(JSON::Load("[1e99999999999999999999]"), std::out_of_range);
 }
 
-TEST(JsonParser, UnknownStartingCharacter) {
-  const std::string message = "ERROR: Parse: Unknown starting character '";
-  Parsed parsed = Parse("");
-  EXPECT_EQ(parsed.diagnostics, Line(message, kNul));
-  EXPECT_EQ(parsed.value.GetKind(), Kind::Null);
-  EXPECT_EQ(parsed.pos, 0u);
-
-  parsed = Parse("  \t");
-  EXPECT_EQ(parsed.diagnostics, Line(message, kNul));
-  EXPECT_EQ(parsed.pos, 3u);
-
-  parsed = Parse("/path");
-  EXPECT_EQ(parsed.diagnostics, "ERROR: Parse: Unknown starting character '/'\n");
-  EXPECT_EQ(parsed.pos, 0u);
-
-  EXPECT_EQ(Parse("\xE4").diagnostics, "ERROR: Parse: Unknown starting character '\xE4'\n");
-}
-
-TEST(JsonParser, ArrayErrors) {
-  Parsed parsed = Parse("[1,]");
-  EXPECT_EQ(parsed.diagnostics, "ERROR: Parse: Unknown starting character ']'\n");
-  EXPECT_EQ(Written(parsed.value), "[1, null]");
-  EXPECT_EQ(parsed.pos, 4u);
-
-  parsed = Parse("[1 2]");
-  EXPECT_EQ(parsed.diagnostics, "ERROR: Array: Expected ',' or ']', found '2'\n");
-  EXPECT_EQ(Written(parsed.value), "[]");
-  EXPECT_EQ(parsed.pos, 3u);
-}
-
-TEST(JsonParser, ObjectErrors) {
-  Parsed parsed = Parse("{\"a\" 1}");
-  EXPECT_EQ(parsed.diagnostics, "Error: Object: Expected colon, found '1'\n");
-  EXPECT_EQ(parsed.value.GetKind(), Kind::Object);
-  EXPECT_EQ(parsed.pos, 5u);
-
-  parsed = Parse("{\"a\":1 \"b\":2}");
-  EXPECT_EQ(parsed.diagnostics, "ERROR: Object: Expected comma, found '\"'\n");
-  EXPECT_EQ(Written(parsed.value), "{\n  \"a\" : 1\n}");
-  EXPECT_EQ(parsed.pos, 7u);
-
-  parsed = Parse("{\"a\":1,}");
-  EXPECT_EQ(parsed.diagnostics,
-            "ERROR: Parse: Unknown starting character '}'\n"
-            "Error: Object: Expected colon, found '}'\n");
-  EXPECT_EQ(Written(parsed.value), "{\n  \"a\" : 1\n}");
-  EXPECT_EQ(parsed.pos, 7u);
-
-  // An inner failure takes its place and the enclosing rule carries on.
-  parsed = Parse("{\"a\":nul,\"b\":1}");
-  EXPECT_EQ(parsed.diagnostics,
-            "ERROR: Null: Expected 'null', found 'nul,'\n"
-            "ERROR: Object: Expected comma, found 'n'\n");
-  EXPECT_EQ(Written(parsed.value), "{\n  \"a\" : null\n}");
-}
-
-TEST(JsonParser, BoolAndNullErrors) {
-  Parsed parsed = Parse("tru");
-  EXPECT_EQ(parsed.diagnostics, "ERROR: Bool: Expected 'true' or 'false', found 'tru'\n");
-  EXPECT_EQ(parsed.value.GetKind(), Kind::Null);
-  EXPECT_EQ(parsed.pos, 0u);
-  EXPECT_EQ(Parse("fals e").diagnostics,
-            "ERROR: Bool: Expected 'true' or 'false', found 'fals '\n");
-
-  parsed = Parse(" nul");
-  EXPECT_EQ(parsed.diagnostics, "ERROR: Null: Expected 'null', found 'nul'\n");
-  EXPECT_EQ(parsed.pos, 1u);
-
-  parsed = Parse("trueish");  // what follows the word is left for the caller
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(parsed.pos, 4u);
-}
-
-TEST(JsonParser, StringEscapes) {
-  Parsed parsed = Parse("\"a\\tb\\\"\\\\\\/\\b\\f\\n\\r\\u00e9\\q!\"");
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(Written(parsed.value), "\"a\\tb\\\"\\\\/\\b\\f\\n\\r\\\\u00e9\\\\!\"");
-
-  parsed = Parse("\"x\\u00G0\"");
-  EXPECT_EQ(parsed.diagnostics,
-            "ERROR: String: Expected hex character in unicode escape, found 'G'\n");
-  EXPECT_EQ(Written(parsed.value), "\"\"");
-  EXPECT_EQ(parsed.pos, 3u);  // on the u
-
-  // Raw control bytes and NUL inside the text are kept.
-  parsed = Parse(std::string("\"\x01\0\"", 4));
-  EXPECT_EQ(Written(parsed.value), std::string("\"\x01\0\"", 4));
-}
-
-TEST(JsonParser, NoReadPastTheEnd) {
-  Parsed parsed = Parse("\"abc");
-  EXPECT_EQ(Written(parsed.value), "\"abc\"");
-  EXPECT_EQ(parsed.pos, 4u);
-
-  parsed = Parse("\"ab\\");  // the escape letter is past the end and reads as NUL
-  EXPECT_EQ(parsed.value.GetKind(), Kind::String);
-  EXPECT_EQ(parsed.pos, 4u);
-
-  parsed = Parse("\"\\u12");
-  EXPECT_EQ(parsed.diagnostics,
-            Line("ERROR: String: Expected hex character in unicode escape, found '", kNul));
-
-  parsed = Parse("[1");
-  EXPECT_EQ(parsed.diagnostics, Line("ERROR: Number: unexpected character '", kNul) +
-                                    Line("ERROR: Array: Expected ',' or ']', found '", kNul));
-
-  parsed = Parse("{\"a\":[\"b");
-  EXPECT_EQ(parsed.diagnostics, Line("ERROR: Array: Expected ',' or ']', found '", kNul) +
-                                    Line("ERROR: Object: Expected comma, found '", kNul));
-}
-
-TEST(JsonParser, KeysAreHeldEscapedAndLaterDuplicatesWin) {
-  Parsed parsed = Parse("{\"a\\nb\":1, \"q\\\"\":2, \"a\":1, \"a\":3, 1 :4, true:5}");
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(Written(parsed.value),
-            "{\n"
-            "  \"\" : 5,\n"
-            "  \"a\" : 3,\n"
-            "  \"a\\nb\" : 1,\n"
-            "  \"q\\\"\" : 2\n"
-            "}");
-}
-
 TEST(JsonParser, WrittenTextReadsBackToTheSameTree) {
   JSON tree;
   tree["list"][0] = "\\u0041 \t";
   tree["list"][1] = -7;
   tree["list"][2]["deep"] = json::Array();
-  tree["real"] = 0.1234567;
+  tree["real"] = 0.1234567;  // comes back as 0.123457, which writes the same
   tree["flag"] = false;
   tree["none"] = JSON();
   const std::string text = tree.dump(1, "  ");
-  Parsed parsed = Parse(text);
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(parsed.pos, text.size());
-  EXPECT_DOUBLE_EQ(RealOf(parsed.value["real"]), 0.123457);
-  EXPECT_EQ(Written(parsed.value), text);
+  ExpectParses({{text, "", text, text.size()}});
 }
 
 TEST(JsonParser, NestingDepthIsBounded) {
   const int levels = json::TextParser::kMaxDepth;
   ASSERT_EQ(levels, 1000);
-  const std::string allowed = std::string(levels, '[') + std::string(levels, ']');
-  Parsed parsed = Parse(allowed);
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(parsed.pos, allowed.size());
+  const std::string deepest = std::string(levels, '[') + std::string(levels, ']');
+  ExpectParses({{deepest, "", deepest, deepest.size()}});
 
-  parsed = Parse(std::string(100000, '['));
-  const std::string depth_line = "ERROR: Parse: Maximum nesting depth exceeded, found '['\n";
-  ASSERT_EQ(parsed.diagnostics.substr(0, depth_line.size()), depth_line);
-  EXPECT_EQ(parsed.diagnostics.find(depth_line, 1), std::string::npos);
-  EXPECT_EQ(Written(parsed.value), "[]");
-
-  // One level too many: only the innermost bracket is refused.
-  parsed = Parse(std::string(levels + 1, '[') + std::string(levels + 1, ']'));
-  EXPECT_EQ(parsed.diagnostics.substr(0, depth_line.size()), depth_line);
-  EXPECT_EQ(Written(parsed.value), "[]");
+  // One level too many: the innermost bracket alone is refused, and each enclosing array
+  // then reports the bracket it stopped on.
+  const std::string line = "ERROR: Parse: Maximum nesting depth exceeded, found '['\n";
+  for (const std::string& text : {std::string(levels + 1, '['), std::string(100000, '[')}) {
+    CerrCapture capture;
+    const JSON value = JSON::Load(text);
+    std::string expected = line;
+    for (int level = 0; level < levels; ++level) expected += Line(kArray, "[");
+    EXPECT_EQ(capture.text(), expected);
+    EXPECT_EQ(value.dump(1, "  "), "[]");
+  }
 }
 
 }  // namespace

@@ -200,7 +200,7 @@ class TestLoadFailures:
             model.dump(None)
 
 
-class TestMends:
+class TestEscapingAndFileSafety:
     def test_tokens_with_escaped_characters_round_trip(self, tmp_path):
         original = BM25()
         original.train(ESCAPED_TOKENS + ["plain"])
