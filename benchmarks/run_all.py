@@ -1,0 +1,244 @@
+"""Runs every benchmark and writes benchmarks/results.md and benchmarks/results.png.
+
+    python benchmarks/run_all.py [--quick] [--out DIR]
+
+Each benchmark runs in its own process with its ordinary command line, and this runner reads
+the figures from the table it prints. That leaves the benchmarks plain scripts that their
+owners change freely: if a printed format changes, the report says which benchmark could not
+be read and still carries its raw output. A benchmark that is missing or cannot run is
+skipped with a note. Child output is streamed as it comes, so long runs show progress.
+
+--quick runs every benchmark on small inputs, to check the pipeline; its report goes to
+benchmarks/out/ unless --out says otherwise.
+"""
+import argparse
+import datetime
+import importlib.util
+import json
+import os
+import pathlib
+import platform
+import re
+import select
+import subprocess
+import sys
+import time
+
+import report
+
+HERE = pathlib.Path(__file__).resolve().parent
+REPO = HERE.parent
+VENV_BIN = pathlib.Path(sys.executable).parent
+HEARTBEAT_S = 30
+NUMBER = r"(-?\d+(?:\.\d+)?)"
+
+
+class ParseError(Exception):
+    pass
+
+
+def find(pattern, text, what):
+    """The groups of the first line matching `pattern`, as floats where they are numbers."""
+    match = re.search(pattern, text, re.MULTILINE)
+    if not match:
+        raise ParseError(f"no {what} in the output")
+    return [float(g) if re.fullmatch(NUMBER, g) else g for g in match.groups()]
+
+
+def parse_bm25(text):
+    train = {}
+    for label in ["pyorveltext train (str)", "pyorveltext train (int)",
+                  "rank_bm25 BM25Okapi()", "bm25s index()"]:
+        (rate,) = find(rf"^\s+{re.escape(label)}\s+{NUMBER}\s+{NUMBER}x$", text, label)[:1]
+        train[label] = rate
+    encode = {}
+    for label in ["encode_document (str)", "encode_query (str)",
+                  "encode_document (int)", "encode_query (int)"]:
+        (encode[label],) = find(rf"^\s+{re.escape(label)}\s+{NUMBER}$", text, label)
+    (model,) = find(rf"^\s+pyorveltext BM25\s+{NUMBER}", text, "model bytes per token")
+    (table,) = find(rf"^\s+Python dict str -> int\s+{NUMBER}", text, "dict bytes per token")
+    return {"train_mtokens_s": train, "encode_us": encode,
+            "memory_bytes_per_token": {"pyorveltext BM25": model, "Python dict": table}}
+
+
+def parse_model_file(text):
+    rows = {}
+    for name in ["dump", "load", "load peak extra"]:
+        ours, unit, against, peer, ratio, bound = find(
+            rf"^{re.escape(name)}\s+{NUMBER} (s|MiB)\s+(.+?) {NUMBER} (?:s|MiB)\s+{NUMBER}\s+{NUMBER}x",
+            text, f"'{name}' row")
+        rows[name] = {"ours": ours, "unit": unit, "against": against, "peer": peer,
+                      "ratio": ratio, "bound": bound}
+    (tokens,) = find(r"^([\d,]+) distinct tokens", text, "token count")
+    return {"tokens": int(tokens.replace(",", "")), "rows": rows}
+
+
+def parse_segment(text):
+    modes = {}
+    for mode in ["cut", "cut_for_search"]:
+        one, two, _, jieba, _ = find(rf"^{mode}\s+{NUMBER}\s+{NUMBER}\s+{NUMBER}x\s+{NUMBER}\s+{NUMBER}x$",
+                                     text, f"'{mode}' row")
+        modes[mode] = {"one_thread": one, "two_threads": two, "jieba": jieba}
+    (build,) = find(rf"^construction: {NUMBER} s", text, "construction time")
+    (jieba_init,) = find(rf"jieba package initialize\(\): {NUMBER} s", text, "jieba start-up")
+    (rss,) = find(rf"^process holding one Jieba: VmRSS {NUMBER} MiB", text, "resident memory")
+    return {"modes": modes, "construction_s": build, "jieba_init_s": jieba_init, "rss_mib": rss}
+
+
+def parse_engine(text):
+    modes = {}
+    for name, mode in [("Cut", "cut"), ("CutForSearch", "cut_for_search")]:
+        one, two = find(rf"^{name}\s+1 thread\s+{NUMBER} MB/s\s+2 threads\s+{NUMBER} MB/s",
+                        text, f"'{name}' row")
+        modes[mode] = {"one_thread": one, "two_threads": two}
+    _, build = find(rf"^construction: {NUMBER} s first, {NUMBER} s best", text, "construction")
+    (engine_mib,) = find(rf"\(engine {NUMBER} MiB\)", text, "engine memory")
+    return {"modes": modes, "construction_s": build, "engine_mib": engine_mib}
+
+
+def parse_rjieba(text):
+    return {mode: find(rf"^{mode}\s+{NUMBER} MB/s$", text, f"'{mode}' row")[0]
+            for mode in ["cut", "cut_for_search"]}
+
+
+def run(name, command, env=None):
+    """Runs one benchmark, echoing its output with a prefix; returns (exit code, output)."""
+    print(f"\n== {name}: {' '.join(map(str, command))}", flush=True)
+    started = time.monotonic()
+    child_env = dict(os.environ, PYTHONUNBUFFERED="1", **(env or {}))
+    process = subprocess.Popen(
+        list(map(str, command)), cwd=REPO, env=child_env, text=True,
+        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+    )
+    lines = []
+    while True:
+        ready, _, _ = select.select([process.stdout], [], [], HEARTBEAT_S)
+        if not ready:
+            print(f"   ... {name} still running, {time.monotonic() - started:.0f} s", flush=True)
+            continue
+        line = process.stdout.readline()
+        if not line:
+            break
+        lines.append(line)
+        print(f"   | {line}", end="", flush=True)
+    code = process.wait()
+    print(f"== {name}: exit {code} after {time.monotonic() - started:.0f} s", flush=True)
+    return code, "".join(lines)
+
+
+def build_engine_bench():
+    """Builds the C++ engine driver into build/bench; returns its path or raises."""
+    build = REPO / "build" / "bench"
+    configure = [VENV_BIN / "cmake", "-S", REPO, "-B", build, "-G", "Ninja",
+                 f"-DCMAKE_MAKE_PROGRAM={VENV_BIN / 'ninja'}", "-DCMAKE_BUILD_TYPE=Release",
+                 "-DPYORVELTEXT_BUILD_MODULE=OFF", "-DPYORVELTEXT_BUILD_BENCHMARKS=ON"]
+    for command in [configure, [VENV_BIN / "cmake", "--build", build, "-j2",
+                                "--target", "segment_engine_bench"]]:
+        code, output = run("build segment_engine_bench", command)
+        if code:
+            raise RuntimeError(f"build failed (exit {code})")
+    return build / "segment_engine_bench"
+
+
+def engine_inputs(out):
+    """DATA_DIR and a JSON-lines corpus for the C++ driver: the ones segment_bench.py uses."""
+    sys.path.insert(0, str(HERE))
+    import segment_bench
+
+    paths = segment_bench.data_paths()
+    golden = segment_bench.SHARED / "golden" / "public-userdict.jsonl"
+    if not golden.is_file():
+        lines, _ = segment_bench.base_lines(paths[0])
+        golden = out / "engine_corpus.jsonl"
+        golden.write_text("".join(json.dumps({"s": s}, ensure_ascii=False) + "\n" for s in lines),
+                          encoding="utf-8")
+    return pathlib.Path(paths[0]).parent, golden
+
+
+def have_rjieba():
+    if importlib.util.find_spec("rjieba"):
+        return True
+    print("\n== rjieba is not installed; trying pip", flush=True)
+    code = subprocess.run([sys.executable, "-m", "pip", "install", "-q", "rjieba"]).returncode
+    importlib.invalidate_caches()
+    return code == 0 and importlib.util.find_spec("rjieba") is not None
+
+
+def machine():
+    model = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
+                  if line.startswith("model name")), platform.processor())
+    commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=REPO,
+                            capture_output=True, text=True).stdout.strip()
+    return {"date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"), "cpu": model,
+            "cores": os.cpu_count(), "python": platform.python_version(), "commit": commit,
+            "load_average": os.getloadavg()[0]}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--quick", action="store_true", help="small inputs, to check the pipeline")
+    parser.add_argument("--out", type=pathlib.Path, help="directory for results.md and results.png")
+    args = parser.parse_args()
+    out = args.out or (HERE / "out" if args.quick else HERE)
+    out.mkdir(parents=True, exist_ok=True)
+    (HERE / "out").mkdir(exist_ok=True)
+    quick = args.quick
+
+    py = sys.executable
+    steps = [  # (key, script, arguments, parser)
+        ("bm25", "bm25_bench.py",
+         ["--documents", "20000", "--peer-documents", "20000"] if quick else [], parse_bm25),
+        ("model_file", "model_file_bench.py", ["--tokens", "200000"] if quick else [],
+         parse_model_file),
+        ("segment", "segment_bench.py",
+         ["--mb", "2", "--peer-mb", "0.3", "--repeat", "1"] if quick else [], parse_segment),
+        ("rjieba", "rjieba_peer.py", ["--mb", "0.3", "--repeat", "1"] if quick else [],
+         parse_rjieba),
+    ]
+    figures = {"machine": machine(), "quick": quick, "notes": [], "raw": {}}
+    started = time.monotonic()
+    total = len(steps) + 1
+    for number, (key, script, arguments, parse) in enumerate(steps, 1):
+        print(f"\n[{number}/{total}] {script}", flush=True)
+        if not (HERE / script).is_file():
+            figures["notes"].append(f"{script}: skipped, the file is not in this checkout yet.")
+            continue
+        if key == "rjieba" and not have_rjieba():
+            figures["notes"].append("rjieba: skipped, it does not install here.")
+            continue
+        code, output = run(script, [py, HERE / script, *arguments])
+        figures["raw"][script] = output
+        try:
+            figures[key] = parse(output)
+        except ParseError as error:
+            figures["notes"].append(f"{script}: figures not read ({error}; exit {code}); "
+                                    "see its raw output.")
+            continue
+        if code:
+            figures["notes"].append(f"{script} exited with {code} (a target missed?).")
+
+    print(f"\n[{total}/{total}] segment_engine_bench.cpp", flush=True)
+    if (HERE / "segment_engine_bench.cpp").is_file():
+        try:
+            binary = build_engine_bench()
+            data_dir, corpus = engine_inputs(HERE / "out")
+            code, output = run("segment_engine_bench",
+                               [binary, data_dir, corpus, *(["2"] if quick else [])])
+            figures["raw"]["segment_engine_bench"] = output
+            figures["engine"] = parse_engine(output)
+        except (RuntimeError, ParseError, OSError) as error:
+            figures["notes"].append(f"segment_engine_bench: {error}.")
+    else:
+        figures["notes"].append("segment_engine_bench.cpp: skipped, not in this checkout yet.")
+
+    figures["machine"]["load_average_end"] = os.getloadavg()[0]
+    figures["machine"]["minutes"] = (time.monotonic() - started) / 60
+    (HERE / "out" / "figures.json").write_text(json.dumps(figures, indent=1), encoding="utf-8")
+    report.write(figures, out)
+    print(f"\nwrote {out / 'results.md'} and {out / 'results.png'}")
+    for note in figures["notes"]:
+        print(f"note: {note}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs every benchmark against the installed module and writes benchmarks/results.md and
+# benchmarks/results.png. Takes several minutes; progress is printed as it goes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}  # cores are shared
+tools/setup.sh -r requirements-bench.txt
+.venv/bin/python -m pip install -q .
+.venv/bin/python benchmarks/run_all.py "$@"
