@@ -14,11 +14,17 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+# A pyenv shim answers `command -v` even when it cannot run, so each candidate is tried.
 find_python310() {
-  command -v python3.10 2>/dev/null && return
-  local root
+  local root candidate
   root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
-  ls -d "$root"/versions/3.10.*/bin/python3.10 2>/dev/null | sort -V | tail -n 1
+  for candidate in $(ls -d "$root"/versions/3.10.*/bin/python3.10 2>/dev/null | sort -rV) \
+    $(command -v python3.10 2>/dev/null); do
+    if "$candidate" -c 'import sys; assert sys.version_info[:2] == (3, 10)' 2>/dev/null; then
+      echo "$candidate"
+      return
+    fi
+  done
 }
 
 if [ ! -x .venv/bin/python ]; then
