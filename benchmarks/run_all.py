@@ -101,26 +101,31 @@ def parse_rjieba(text):
             for mode in ["cut", "cut_for_search"]}
 
 
-def run(name, command, env=None):
+def run(name, command):
     """Runs one benchmark, echoing its output with a prefix; returns (exit code, output)."""
     print(f"\n== {name}: {' '.join(map(str, command))}", flush=True)
     started = time.monotonic()
-    child_env = dict(os.environ, PYTHONUNBUFFERED="1", **(env or {}))
     process = subprocess.Popen(
-        list(map(str, command)), cwd=REPO, env=child_env, text=True,
+        list(map(str, command)), cwd=REPO, env=dict(os.environ, PYTHONUNBUFFERED="1"),
         stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
     )
-    lines = []
+    # Raw reads after select: a buffered reader could sit on lines that select cannot see.
+    lines, pending = [], b""
     while True:
         ready, _, _ = select.select([process.stdout], [], [], HEARTBEAT_S)
         if not ready:
             print(f"   ... {name} still running, {time.monotonic() - started:.0f} s", flush=True)
             continue
-        line = process.stdout.readline()
-        if not line:
+        chunk = os.read(process.stdout.fileno(), 1 << 16)
+        if chunk:
+            *complete, pending = (pending + chunk).split(b"\n")
+        else:  # end of output: an unterminated last line still counts
+            complete, pending = [pending] if pending else [], b""
+        for line in complete:
+            lines.append(line.decode("utf-8", "replace") + "\n")
+            print(f"   | {lines[-1]}", end="", flush=True)
+        if not chunk:
             break
-        lines.append(line)
-        print(f"   | {line}", end="", flush=True)
     code = process.wait()
     print(f"== {name}: exit {code} after {time.monotonic() - started:.0f} s", flush=True)
     return code, "".join(lines)
@@ -134,7 +139,7 @@ def build_engine_bench():
                  "-DPYORVELTEXT_BUILD_MODULE=OFF", "-DPYORVELTEXT_BUILD_BENCHMARKS=ON"]
     for command in [configure, [VENV_BIN / "cmake", "--build", build, "-j2",
                                 "--target", "segment_engine_bench"]]:
-        code, output = run("build segment_engine_bench", command)
+        code, _ = run("build segment_engine_bench", command)
         if code:
             raise RuntimeError(f"build failed (exit {code})")
     return build / "segment_engine_bench"
