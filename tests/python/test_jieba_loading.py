@@ -1,47 +1,19 @@
 """Loading the five data files: what the caller gets for each missing, unreadable or malformed
-file, and how the user-dictionary path string is read. Uses tiny files written here."""
+file, and how the user-dictionary path string is read. Uses tiny files."""
 import os
 
 import pytest
 
 from pyorveltext import Jieba
+from tiny_jieba_data import FILES, MIN, SINGLES_HMM, write_files
 
-MIN = "-3.14e+100"
-# An HMM that only ever emits S, so runs of unknown single runes stay single and the tests
-# below see exactly what the dictionaries decide.
-SINGLES_HMM = "\n".join(
-    [
-        "# start B E M S",
-        f"{MIN} {MIN} {MIN} 0",
-        f"{MIN} 0 {MIN} {MIN}",
-        f"{MIN} {MIN} {MIN} 0",
-        f"{MIN} 0 {MIN} {MIN}",
-        f"{MIN} {MIN} {MIN} 0",
-        "甲:-1.0",
-        "甲:-1.0",
-        "甲:-1.0",
-        "甲:-1.0,乙:-1.0,丙:-1.0",
-        "",
-    ]
-)
-FILES = {
-    "dict_path": ("main.dict", "甲 100 n\n乙 100 n\n丙 100 n\n丁 100 n\n"),
-    "hmm_path": ("hmm.model", SINGLES_HMM),
-    "user_dict_path": ("user.dict", "甲乙\n"),
-    "idf_path": ("idf.txt", "甲 1.5\n乙 2.5\n"),
-    "stop_word_path": ("stop.txt", "的\n"),
-}
 PATH_ARGS = list(FILES)
 SINGLE_FILE_ARGS = [a for a in PATH_ARGS if a != "user_dict_path"]
 
 
 @pytest.fixture
 def paths(tmp_path):
-    result = {}
-    for arg, (name, text) in FILES.items():
-        (tmp_path / name).write_text(text, encoding="utf-8")
-        result[arg] = str(tmp_path / name)
-    return result
+    return write_files(tmp_path)
 
 
 def write(tmp_path, name, content):

@@ -1,13 +1,11 @@
 #include "pybind/bind_tokenizer/bind_jieba.h"
 
-#include <pybind11/stl.h>
-
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
 #include "tokenizer/jieba/errors.h"
 #include "tokenizer/jieba/jieba.h"
@@ -43,7 +41,8 @@ void TranslateFileOpenError(std::exception_ptr error) {
 void BindJieba(py::module_& m) {
   py::register_exception_translator(TranslateFileOpenError);
 
-  // Cutting only reads the engine, so the interpreter lock is released while it works.
+  // Cutting only reads the engine, so the interpreter lock is released while it works; the
+  // words become a list of str after the lock is taken back.
   using Path = const std::string&;
   py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
       .def(py::init<Path, Path, Path, Path, Path>(), py::arg("dict_path"), py::arg("hmm_path"),
@@ -51,17 +50,17 @@ void BindJieba(py::module_& m) {
       .def(
           "cut",
           [](ConstructedSelf<Jieba> self, const std::string& sentence) {
-            std::vector<std::string> words;
-            (*self).Cut(sentence, words);
-            return words;
+            WordList result;
+            (*self).Cut(sentence, result.words);
+            return result;
           },
           py::arg("sentence"), py::call_guard<py::gil_scoped_release>())
       .def(
           "cut_for_search",
           [](ConstructedSelf<Jieba> self, const std::string& sentence) {
-            std::vector<std::string> words;
-            (*self).CutForSearch(sentence, words);
-            return words;
+            WordList result;
+            (*self).CutForSearch(sentence, result.words);
+            return result;
           },
           py::arg("sentence"), py::call_guard<py::gil_scoped_release>());
 }
