@@ -93,8 +93,10 @@ def markdown(f):
         f"Written by `make bench` (`benchmarks/run_all.py`) on {m['date']} at commit {m['commit']}, "
         f"in {m['minutes']:.0f} minutes: {m['cpu']}, {m['cores']} cores shared with other work "
         f"(load average {m['load_average']:.2f} at the start, {m['load_average_end']:.2f} at "
-        f"the end), Python {m['python']}. Every comparison is between figures measured in this "
-        "one run; throughput is the best of the benchmark's repeats.",
+        f"the end), Python {m['python']}; peers "
+        + ", ".join(f"{name} {version}" for name, version in m.get("peers", {}).items())
+        + ". Every comparison is between figures measured in this one run; throughput is the "
+        "best of the benchmark's repeats.",
         "",
     ]
     if f["quick"]:

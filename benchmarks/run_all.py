@@ -13,6 +13,7 @@ benchmarks/out/ unless --out says otherwise.
 """
 import argparse
 import datetime
+import importlib.metadata
 import importlib.util
 import json
 import os
@@ -30,6 +31,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 REPO = HERE.parent
 VENV_BIN = pathlib.Path(sys.executable).parent
 HEARTBEAT_S = 30
+PEERS = ["rank-bm25", "bm25s", "jieba", "rjieba"]
 NUMBER = r"(-?\d+(?:\.\d+)?)"
 
 
@@ -174,9 +176,15 @@ def machine():
                   if line.startswith("model name")), platform.processor())
     commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=REPO,
                             capture_output=True, text=True).stdout.strip()
+    versions = {}
+    for peer in PEERS:
+        try:
+            versions[peer] = importlib.metadata.version(peer)
+        except importlib.metadata.PackageNotFoundError:
+            pass
     return {"date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"), "cpu": model,
             "cores": os.cpu_count(), "python": platform.python_version(), "commit": commit,
-            "load_average": os.getloadavg()[0]}
+            "load_average": os.getloadavg()[0], "peers": versions}
 
 
 def main():
