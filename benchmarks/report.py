@@ -34,7 +34,8 @@ def peer_rows(f):
         memory = f["bm25"]["memory_bytes_per_token"]
         ours, table = memory["pyorveltext BM25"], memory["Python dict"]
         rows.append(("BM25 model memory, 1M tokens (bytes/token)", f"{ours:.1f}",
-                     "Python `dict` str → int", f"{table:.1f}", f"{ours / table:.2f}× the memory"))
+                     "Python `dict` str → int", f"{table:.1f}",
+                     f"{ours / table:.2f}× the memory"))
     if "model_file" in f:
         for name, row in f["model_file"]["rows"].items():
             if row["unit"] == "s":
@@ -67,8 +68,8 @@ def own_rows(f):
         rows.append(("process holding one `Jieba`", f"{s['rss_mib']:.1f} MiB resident"))
     if "engine" in f:
         for mode, figures in f["engine"]["modes"].items():
-            rows.append((f"engine alone (C++), `{mode}`",
-                         f"{figures['one_thread']:.1f} MB/s, 2 threads {figures['two_threads']:.1f} MB/s"))
+            one, two = figures["one_thread"], figures["two_threads"]
+            rows.append((f"engine alone (C++), `{mode}`", f"{one:.1f} MB/s, 2 threads {two:.1f} MB/s"))
         rows.append(("engine alone, memory", f"{f['engine']['engine_mib']:.1f} MiB"))
     if "bm25" in f:
         for name, micros in f["bm25"]["encode_us"].items():
@@ -90,8 +91,8 @@ def markdown(f):
     lines = [
         "# Benchmark results",
         "",
-        f"Written by `make bench` (`benchmarks/run_all.py`) on {m['date']} at commit {m['commit']}, "
-        f"in {m['minutes']:.0f} minutes: {m['cpu']}, {m['cores']} cores shared with other work "
+        f"Written by `make bench` (`benchmarks/run_all.py`) on {m['date']} at commit "
+        f"{m['commit']}, in {m['minutes']:.0f} minutes: {m['cpu']}, {m['cores']} cores shared with other work "
         f"(load average {m['load_average']:.2f} at the start, {m['load_average_end']:.2f} at "
         f"the end), Python {m['python']}; peers "
         + ", ".join(f"{name} {version}" for name, version in m.get("peers", {}).items())
@@ -171,7 +172,9 @@ def chart(f, path):
         faster_peer = max(value for _, value, ours in bars if not ours)
         for row, (label, value, ours) in enumerate(reversed(bars)):
             bm25.barh(row, value, 0.6, color=OURS if ours else PEER)
-            text = f"{value:.2f}" + (f"  ({value / faster_peer:.1f}× the faster peer)" if ours else "")
+            text = f"{value:.2f}"
+            if ours:
+                text += f"  ({value / faster_peer:.1f}× the faster peer)"
             bm25.text(value + 0.01 * faster_peer, row, text, va="center", fontsize=8)
         bm25.set_yticks(range(len(bars)), [b[0] for b in reversed(bars)])
         bm25.set_xlim(0, max(b[1] for b in bars) * 1.35)

@@ -51,8 +51,7 @@ def parse_bm25(text):
     train = {}
     for label in ["pyorveltext train (str)", "pyorveltext train (int)",
                   "rank_bm25 BM25Okapi()", "bm25s index()"]:
-        (rate,) = find(rf"^\s+{re.escape(label)}\s+{NUMBER}\s+{NUMBER}x$", text, label)[:1]
-        train[label] = rate
+        train[label] = find(rf"^\s+{re.escape(label)}\s+{NUMBER}\s+{NUMBER}x$", text, label)[0]
     encode = {}
     for label in ["encode_document (str)", "encode_query (str)",
                   "encode_document (int)", "encode_query (int)"]:
@@ -66,9 +65,9 @@ def parse_bm25(text):
 def parse_model_file(text):
     rows = {}
     for name in ["dump", "load", "load peak extra"]:
-        ours, unit, against, peer, ratio, bound = find(
-            rf"^{re.escape(name)}\s+{NUMBER} (s|MiB)\s+(.+?) {NUMBER} (?:s|MiB)\s+{NUMBER}\s+{NUMBER}x",
-            text, f"'{name}' row")
+        row = (rf"^{re.escape(name)}\s+{NUMBER} (s|MiB)\s+(.+?) {NUMBER} (?:s|MiB)"
+               rf"\s+{NUMBER}\s+{NUMBER}x")
+        ours, unit, against, peer, ratio, bound = find(row, text, f"'{name}' row")
         rows[name] = {"ours": ours, "unit": unit, "against": against, "peer": peer,
                       "ratio": ratio, "bound": bound}
     (tokens,) = find(r"^([\d,]+) distinct tokens", text, "token count")
@@ -78,8 +77,8 @@ def parse_model_file(text):
 def parse_segment(text):
     modes = {}
     for mode in ["cut", "cut_for_search"]:
-        one, two, _, jieba, _ = find(rf"^{mode}\s+{NUMBER}\s+{NUMBER}\s+{NUMBER}x\s+{NUMBER}\s+{NUMBER}x$",
-                                     text, f"'{mode}' row")
+        row = rf"^{mode}\s+{NUMBER}\s+{NUMBER}\s+{NUMBER}x\s+{NUMBER}\s+{NUMBER}x$"
+        one, two, _, jieba, _ = find(row, text, f"'{mode}' row")
         modes[mode] = {"one_thread": one, "two_threads": two, "jieba": jieba}
     (build,) = find(rf"^construction: {NUMBER} s", text, "construction time")
     (jieba_init,) = find(rf"jieba package initialize\(\): {NUMBER} s", text, "jieba start-up")

@@ -113,7 +113,7 @@ class TestStubMatchesRuntime:
     def test_signatures(self, class_name, method):
         runtime = runtime_overloads(getattr(getattr(pyorveltext, class_name), method))
         nodes = stub_overloads(class_name, method)
-        overloaded = [n for n in nodes if any(ast.unparse(d) == "overload" for d in n.decorator_list)]
+        overloaded = [n for n in nodes if "overload" in map(ast.unparse, n.decorator_list)]
         # A single registration is a plain def; several are all @overload, in the same order.
         assert len(nodes) == len(runtime)
         assert len(overloaded) == (len(nodes) if len(nodes) > 1 else 0)
