@@ -1,6 +1,7 @@
 """Loading the five data files: what the caller gets for each missing, unreadable or malformed
 file, and how the user-dictionary path string is read. Uses tiny files."""
 import os
+import re
 
 import pytest
 
@@ -85,40 +86,27 @@ class TestFilesThatCannotBeOpened:
             Jieba(**paths)
         assert info.value.filename == paths[arg]
 
-    def test_first_failure_wins_in_loading_order(self, tmp_path, paths):
-        # Order: main dictionary, user dictionaries, HMM model, IDF table, stop words.
-        missing = {arg: str(tmp_path / f"missing-{arg}") for arg in PATH_ARGS}
-        order = ["dict_path", "user_dict_path", "hmm_path", "idf_path", "stop_word_path"]
-        for i, arg in enumerate(order):
-            broken = {**paths, **{a: missing[a] for a in order[i:]}}
-            with pytest.raises(FileNotFoundError) as info:
-                Jieba(**broken)
-            assert info.value.filename == missing[arg]
-
 
 class TestMalformedContent:
+    # The content rules themselves are the engine's tests' concern; here one case of each
+    # kind checks that the caller gets a ValueError naming file and line.
     @pytest.mark.parametrize(
         "content, line",
         [
             ("甲 1 n\n乙 2\n", 2),  # two fields
-            ("甲 1 n\n乙 2 n x\n", 2),  # four fields
-            ("甲 1 n\n\n乙 2 n\n", 2),  # an empty line
             ("甲 1 n\n乙 2 n\n\n", 3),  # a blank last line
-            ("甲 1 n\n乙  2 n\n", 2),  # a doubled space
-            ("甲\t1\tn\n", 1),  # tabs are not separators
             (b"\xe7\x94\xb2 1 n\n\xff 2 n\n", 2),  # a word that does not decode
             ("甲 1 n\n乙 0 n\n", 2),  # frequency not above 0
-            ("甲 1 n\n乙 abc n\n", 2),  # frequency not a number
         ],
     )
     def test_main_dictionary_names_file_and_line(self, tmp_path, paths, content, line):
         bad = write(tmp_path, "bad.dict", content)
-        with pytest.raises(ValueError, match=f"^{bad}:{line}: "):
+        with pytest.raises(ValueError, match=f"^{re.escape(bad)}:{line}: "):
             Jieba(**{**paths, "dict_path": bad})
 
     def test_empty_main_dictionary(self, tmp_path, paths):
         bad = write(tmp_path, "empty.dict", "")
-        with pytest.raises(ValueError, match=f"^{bad}:"):
+        with pytest.raises(ValueError, match=f"^{re.escape(bad)}:"):
             Jieba(**{**paths, "dict_path": bad})
 
     @pytest.mark.parametrize(
@@ -127,25 +115,24 @@ class TestMalformedContent:
             ((f"{MIN} {MIN} {MIN} 0", f"{MIN} {MIN} 0"), 2),  # start with 3 fields
             ((f"{MIN} 0 {MIN} {MIN}", f"{MIN} 0  {MIN} {MIN}"), 3),  # a doubled space
             (("甲:-1.0,乙:-1.0", "甲:-1.0,乙-1.0"), 10),  # an item without ':'
-            (("甲:-1.0,乙:-1.0", "甲:-1.0,,乙:-1.0"), 10),  # an empty item
-            (("甲:-1.0,乙:-1.0", "甲乙:-1.0"), 10),  # a key of two runes
         ],
     )
     def test_hmm_model_names_file_and_line(self, tmp_path, paths, replace, line):
         text = SINGLES_HMM.replace(*replace, 1)
         assert text != SINGLES_HMM
         bad = write(tmp_path, "bad.hmm", text)
-        with pytest.raises(ValueError, match=f"^{bad}:{line}: "):
+        with pytest.raises(ValueError, match=f"^{re.escape(bad)}:{line}: "):
             Jieba(**{**paths, "hmm_path": bad})
 
     def test_hmm_model_with_too_few_data_lines(self, tmp_path, paths):
         bad = write(tmp_path, "short.hmm", SINGLES_HMM.rsplit("甲:-1.0\n", 1)[0])
-        with pytest.raises(ValueError, match=f"^{bad}:"):
+        with pytest.raises(ValueError, match=f"^{re.escape(bad)}:"):
             Jieba(**{**paths, "hmm_path": bad})
 
     def test_user_dictionary_oddities_are_skipped_silently(self, tmp_path, paths, capfd):
         # Undecodable words, four-column lines and empty words are dropped; loading goes on.
-        user = write(tmp_path, "odd.dict", b"\xff\n\xe4\xb8 1 n\n a\n1 2 3 4\n\n\xe7\x94\xb2\xe4\xb9\x99\n")
+        odd = b"\xff\n\xe4\xb8 1 n\n a\n1 2 3 4\n\n" + "甲乙\n".encode()
+        user = write(tmp_path, "odd.dict", odd)
         capfd.readouterr()
         assert Jieba(**{**paths, "user_dict_path": user}).cut("甲乙") == ["甲乙"]
         assert capfd.readouterr().err == ""

@@ -23,6 +23,7 @@ WORDS = [
     "a\xe9\u4e2d\U0001f600",
     "中" * 300,  # longer than any buffer a converter might keep on the stack
 ]
+IDS = [w.encode("unicode_escape").decode()[:24] for w in WORDS]
 
 
 @pytest.fixture(scope="module")
@@ -31,7 +32,7 @@ def words_jieba(tmp_path_factory):
     return Jieba(**write_files(directory, user_dict_path="\n".join(WORDS) + "\n"))
 
 
-@pytest.mark.parametrize("word", WORDS, ids=[w.encode("unicode_escape").decode()[:24] for w in WORDS])
+@pytest.mark.parametrize("word", WORDS, ids=IDS)
 @pytest.mark.parametrize("mode", ["cut", "cut_for_search"])
 def test_word_of_every_width_round_trips(words_jieba, mode, word):
     got = getattr(words_jieba, mode)("甲" + word + "甲")
