@@ -1,6 +1,7 @@
 #include "search/bm25/bm25.h"
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "search/bm25/integer_token.h"
@@ -9,6 +10,15 @@ namespace orvel::typing::text {
 namespace {
 
 const char kEmptyTrainingMessage[] = "trainning tokens_vec should not be empty";
+
+// Counters stop at the largest 64-bit value instead of overflowing. Training alone never gets
+// there, but a loaded model text may hold any 64-bit count.
+void saturating_add(int64_t& counter, int64_t amount) {
+  if (__builtin_add_overflow(counter, amount, &counter)) {
+    counter =
+        amount > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  }
+}
 
 // c / (K + c) for every counted token; the map holds counts on entry and weights on exit.
 template <typename Key>
@@ -56,21 +66,23 @@ void BM25::train(const std::vector<std::vector<long long>>& tokens_vec) {
 // the document first and merging, without a per-document hash map.
 void BM25::_train(const std::vector<std::string>& tokens_vec) {
   if (tokens_vec.empty()) return;
-  for (const std::string& token : tokens_vec) ++_doc_token_frequency.find_or_insert(token);
+  for (const std::string& token : tokens_vec) {
+    saturating_add(_doc_token_frequency.find_or_insert(token), 1);
+  }
   add_document_length(tokens_vec.size());
 }
 
 void BM25::_train(const std::vector<long long>& tokens_vec) {
   if (tokens_vec.empty()) return;
   for (const long long token : tokens_vec) {
-    ++_doc_token_frequency.find_or_insert(IntegerTokenText(token).view());
+    saturating_add(_doc_token_frequency.find_or_insert(IntegerTokenText(token).view()), 1);
   }
   add_document_length(tokens_vec.size());
 }
 
 void BM25::add_document_length(std::size_t length) {
-  _doc_count += 1;
-  _doc_length_total += static_cast<int64_t>(length);
+  saturating_add(_doc_count, 1);
+  saturating_add(_doc_length_total, static_cast<int64_t>(length));
   _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
 }
 
@@ -95,7 +107,8 @@ double BM25::idf(const std::string& token) {
 double BM25::idf_of_key(std::string_view key) const {
   const int64_t* occurrences = _doc_token_frequency.find(key);
   const double denominator = occurrences ? static_cast<double>(*occurrences) + 0.5 : 1.5;
-  const double numerator = static_cast<double>(_doc_count + 1);
+  // Added in double: a loaded count may be the largest 64-bit value. Exact below 2^53.
+  const double numerator = static_cast<double>(_doc_count) + 1.0;
   return std::log(numerator / denominator);
 }
 
