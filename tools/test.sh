@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test on this machine, setting it up first: the C++ suite (GoogleTest) and the
-# Python suite against the module as `pip install .` builds it. Fails on any failed test.
+# Python suite against the module as `pip install .` builds it, then both under sanitizers.
+# Fails on any failed test or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -15,3 +16,6 @@ build/test/orvel_tests
 echo "== Python tests"
 "$venv/python" -m pip install -q .
 "$venv/python" -m pytest -q tests/python
+
+# Both suites again under sanitizers (a few minutes, mostly building).
+tools/test_sanitized.sh
