@@ -172,8 +172,10 @@ TEST_F(JiebaLoaderTest, UserEntriesTakeMedianOrIntegerWeights) {
   const auto weight = [&](const char* word) {
     std::vector<Rune> runes;
     EXPECT_TRUE(AppendRunes(word, runes));
-    DictionaryTrie::Node node = d.trie.FindFirst(runes[0]);
-    for (std::size_t i = 1; i < runes.size() && node; ++i) node = d.trie.FindChild(node, runes[i]);
+    DictionaryTrie::Node node = d.trie.Child(DictionaryTrie::kRoot, d.trie.CodeOf(runes[0]));
+    for (std::size_t i = 1; i < runes.size() && node != DictionaryTrie::kNotFound; ++i) {
+      node = d.trie.Child(node, d.trie.CodeOf(runes[i]));
+    }
     EXPECT_TRUE(node != DictionaryTrie::kNotFound && d.trie.IsWord(node)) << word;
     return node != DictionaryTrie::kNotFound && d.trie.IsWord(node) ? d.trie.Weight(node) : 0.0;
   };
@@ -188,7 +190,7 @@ TEST_F(JiebaLoaderTest, UserEntriesTakeMedianOrIntegerWeights) {
   for (const char* absent : {"己", "庚"}) {
     std::vector<Rune> runes;
     AppendRunes(absent, runes);
-    EXPECT_EQ(d.trie.FindFirst(runes[0]), DictionaryTrie::kNotFound) << absent;
+    EXPECT_EQ(d.trie.CodeOf(runes[0]), DictionaryTrie::kNoCode) << absent;
   }
   std::vector<Rune> singles;
   AppendRunes("\r二丁丙乙戊甲", singles);

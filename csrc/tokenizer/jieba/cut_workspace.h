@@ -25,7 +25,8 @@ class CutWorkspace {
     offsets = reinterpret_cast<std::size_t*>(block);
     best = reinterpret_cast<double*>(offsets + rune_count + 1);
     runes = reinterpret_cast<Rune*>(best + rune_count + 1);
-    word_length = reinterpret_cast<std::uint32_t*>(runes + rune_count);
+    codes = reinterpret_cast<std::uint32_t*>(runes + rune_count);
+    word_length = codes + rune_count;
     hmm = reinterpret_cast<std::uint8_t*>(word_length + rune_count);
   }
   CutWorkspace(const CutWorkspace&) = delete;
@@ -34,16 +35,17 @@ class CutWorkspace {
   std::size_t* offsets;        // rune_count + 1 byte offsets
   double* best;                // rune_count + 1 maximum-probability scores
   Rune* runes;                 // rune_count values
+  std::uint32_t* codes;        // the runes' dictionary codes
   std::uint32_t* word_length;  // at each word's first rune, the word's length in runes
   std::uint8_t* hmm;           // HmmScratchBytes(rune_count)
 
  private:
   static constexpr std::size_t BytesFor(std::size_t rune_count) {
     return (rune_count + 1) * (sizeof(std::size_t) + sizeof(double)) +
-           rune_count * (sizeof(Rune) + sizeof(std::uint32_t)) + HmmScratchBytes(rune_count);
+           rune_count * (sizeof(Rune) + 2 * sizeof(std::uint32_t)) + HmmScratchBytes(rune_count);
   }
 
-  // Enough for sentences of about 280 runes without touching the heap.
+  // Enough for sentences of about 250 runes without touching the heap.
   alignas(std::uint64_t) unsigned char local_[8192];
   std::unique_ptr<std::uint64_t[]> heap_;
 };

@@ -104,21 +104,30 @@ std::vector<std::string> SplitUserDictionaryPaths(const std::string& paths) {
 
 }  // namespace
 
-Dictionary LoadDictionary(const std::string& main_path, const std::string& user_dict_paths) {
-  WordEntries entries;
-  const MainDictionaryStats stats = LoadMainDictionary(main_path, entries);
-  std::vector<Rune> single_runes;
+DictionaryEntries ReadDictionaryEntries(const std::string& main_path,
+                                        const std::string& user_dict_paths) {
+  DictionaryEntries entries;
+  const MainDictionaryStats stats = LoadMainDictionary(main_path, entries.words);
+  std::vector<Rune>& single_runes = entries.user_single_runes;
   for (const std::string& path : SplitUserDictionaryPaths(user_dict_paths)) {
-    LoadUserDictionary(path, stats, entries, single_runes);
+    LoadUserDictionary(path, stats, entries.words, single_runes);
   }
   std::sort(single_runes.begin(), single_runes.end());
   single_runes.erase(std::unique(single_runes.begin(), single_runes.end()), single_runes.end());
+  entries.min_weight = stats.min_weight;
+  return entries;
+}
 
+Dictionary BuildDictionary(DictionaryEntries entries) {
   Dictionary dictionary;
-  dictionary.trie = DictionaryTrie(entries, kMaxWordRunes);
-  dictionary.min_weight = stats.min_weight;
-  dictionary.user_single_runes = std::move(single_runes);
+  dictionary.trie = DictionaryTrie(entries.words, kMaxWordRunes);
+  dictionary.min_weight = entries.min_weight;
+  dictionary.user_single_runes = std::move(entries.user_single_runes);
   return dictionary;
+}
+
+Dictionary LoadDictionary(const std::string& main_path, const std::string& user_dict_paths) {
+  return BuildDictionary(ReadDictionaryEntries(main_path, user_dict_paths));
 }
 
 }  // namespace orvel::tokenizer::jieba

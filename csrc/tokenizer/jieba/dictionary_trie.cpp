@@ -1,6 +1,8 @@
 #include "tokenizer/jieba/dictionary_trie.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 #include <utility>
 
 namespace orvel::tokenizer::jieba {
@@ -15,26 +17,41 @@ std::vector<std::uint32_t> SortedWordIds(const WordEntries& words, std::size_t m
     const std::size_t length = words.Length(word);
     if (length >= 1 && length <= max_word_runes) ids.push_back(static_cast<std::uint32_t>(word));
   }
-  std::sort(ids.begin(), ids.end(), [&words](std::uint32_t a, std::uint32_t b) {
-    const Rune* ra = words.Runes(a);
-    const Rune* rb = words.Runes(b);
-    const std::size_t la = words.Length(a);
-    const std::size_t lb = words.Length(b);
+  // Sorting by the first three runes packed into one integer settles almost every comparison
+  // without touching the rune arrays; only equal keys compare the full words. Absent runes
+  // count as 0, which keeps the key order consistent with the full order.
+  struct Keyed {
+    std::uint64_t key;
+    std::uint32_t id;
+  };
+  std::vector<Keyed> keyed(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const Rune* runes = words.Runes(ids[i]);
+    const std::size_t length = words.Length(ids[i]);
+    std::uint64_t key = 0;
+    for (std::size_t k = 0; k < 3; ++k) key = key << 21 | (k < length ? runes[k] : 0);
+    keyed[i] = {key, ids[i]};
+  }
+  std::sort(keyed.begin(), keyed.end(), [&words](const Keyed& a, const Keyed& b) {
+    if (a.key != b.key) return a.key < b.key;
+    const Rune* ra = words.Runes(a.id);
+    const Rune* rb = words.Runes(b.id);
+    const std::size_t la = words.Length(a.id);
+    const std::size_t lb = words.Length(b.id);
     const std::size_t common = std::min(la, lb);
     for (std::size_t i = 0; i < common; ++i) {
       if (ra[i] != rb[i]) return ra[i] < rb[i];
     }
-    return la != lb ? la < lb : a < b;
+    return la != lb ? la < lb : a.id < b.id;
   });
+  for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = keyed[i].id;
   return ids;
 }
 
-// Counts the nodes (distinct prefixes, the empty one included) and the distinct words of the
-// sorted ids, so the trie arrays can be allocated once at their final size.
-std::pair<std::size_t, std::size_t> CountNodesAndWords(const WordEntries& words,
-                                                       const std::vector<std::uint32_t>& ids) {
+// Number of trie nodes (distinct prefixes, the empty one included) of the sorted ids, to size
+// the slot array once.
+std::size_t CountNodes(const WordEntries& words, const std::vector<std::uint32_t>& ids) {
   std::size_t nodes = 1;
-  std::size_t distinct_words = 0;
   std::size_t previous_length = 0;
   const Rune* previous = nullptr;
   for (const std::uint32_t id : ids) {
@@ -44,73 +61,217 @@ std::pair<std::size_t, std::size_t> CountNodesAndWords(const WordEntries& words,
     const std::size_t limit = std::min(length, previous_length);
     while (shared < limit && runes[shared] == previous[shared]) ++shared;
     nodes += length - shared;
-    distinct_words += !(shared == length && length == previous_length);
     previous = runes;
     previous_length = length;
   }
-  return {nodes, distinct_words};
+  return nodes;
 }
+
+// Codes 1, 2, ... by decreasing number of occurrences in the words, so the many children of
+// common prefixes have close codes and pack densely.
+std::vector<std::pair<Rune, std::uint32_t>> RuneCodes(const WordEntries& words,
+                                                      const std::vector<std::uint32_t>& ids) {
+  constexpr Rune kFlat = 0x10000;
+  std::vector<std::uint32_t> flat_counts(kFlat, 0);
+  std::map<Rune, std::uint32_t> high_counts;
+  for (const std::uint32_t id : ids) {
+    const Rune* runes = words.Runes(id);
+    for (std::size_t i = 0; i < words.Length(id); ++i) {
+      if (runes[i] < kFlat) {
+        ++flat_counts[runes[i]];
+      } else {
+        ++high_counts[runes[i]];
+      }
+    }
+  }
+  std::vector<std::pair<std::uint32_t, Rune>> by_count;  // (count, rune)
+  for (Rune rune = 0; rune < kFlat; ++rune) {
+    if (flat_counts[rune] != 0) by_count.emplace_back(flat_counts[rune], rune);
+  }
+  for (const auto& [rune, count] : high_counts) by_count.emplace_back(count, rune);
+  std::sort(by_count.begin(), by_count.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first > b.first : a.second < b.second;
+  });
+  std::vector<std::pair<Rune, std::uint32_t>> codes;
+  codes.reserve(by_count.size());
+  for (std::size_t i = 0; i < by_count.size(); ++i) {
+    codes.emplace_back(by_count[i].second, static_cast<std::uint32_t>(i + 1));
+  }
+  return codes;
+}
+
+// Finds room for sibling sets: a bitset of free slots (unbounded, everything past the end is
+// free) tested 64 candidate bases at a time.
+class SlotAllocator {
+ public:
+  void Take(std::uint32_t slot) {
+    Reserve(slot / 64 + 1);
+    free_[slot / 64] &= ~(std::uint64_t{1} << (slot % 64));
+    while (first_free_word_ < free_.size() && free_[first_free_word_] == 0) ++first_free_word_;
+  }
+
+  // The lowest base from `min_base` on at which every code of `sorted_codes` (ascending,
+  // non-empty) lands on a free slot.
+  std::uint32_t FindBase(const std::vector<std::uint32_t>& sorted_codes, std::uint32_t min_base) {
+    const std::uint32_t lowest_free = static_cast<std::uint32_t>(first_free_word_ * 64);
+    const std::uint32_t start =
+        lowest_free > sorted_codes.front() ? lowest_free - sorted_codes.front() : 0;
+    return Scan(sorted_codes, std::max(start, min_base), kNone);
+  }
+
+ private:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+  // Lowest fitting base in [from, to), or kNone.
+  std::uint32_t Scan(const std::vector<std::uint32_t>& sorted_codes, std::uint32_t from,
+                     std::uint32_t to) {
+    for (std::uint32_t base = from; base < to; base += 64) {
+      Reserve((std::size_t{base} + sorted_codes.back()) / 64 + 2);
+      // Bit i of `fits`: base + i works for every code so far.
+      std::uint64_t fits = ~std::uint64_t{0};
+      for (const std::uint32_t code : sorted_codes) {
+        fits &= FreeBitsFrom(base + code);
+        if (fits == 0) break;
+      }
+      if (fits != 0) return base + static_cast<std::uint32_t>(__builtin_ctzll(fits));
+    }
+    return kNone;
+  }
+
+  // Free flags of slots [slot, slot + 64) as bits 0..63; the caller has reserved them.
+  std::uint64_t FreeBitsFrom(std::uint32_t slot) const {
+    const std::size_t word = slot / 64;
+    const unsigned __int128 pair =
+        static_cast<unsigned __int128>(free_[word + 1]) << 64 | free_[word];
+    return static_cast<std::uint64_t>(pair >> (slot % 64));
+  }
+
+  void Reserve(std::size_t words) {
+    if (words > free_.size()) free_.resize(std::max(words, free_.size() * 2), ~std::uint64_t{0});
+  }
+
+  std::vector<std::uint64_t> free_;
+  std::size_t first_free_word_ = 0;
+};
 
 }  // namespace
 
 DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_runes) {
-  const std::vector<std::uint32_t> ids = SortedWordIds(words, max_word_runes);
-  const auto [node_count, word_count] = CountNodesAndWords(words, ids);
-  labels_.reserve(node_count);
-  first_child_.reserve(node_count + 1);
-  entry_.reserve(node_count);
-  weights_.reserve(word_count);
+  std::vector<std::pair<Rune, Code>> codes;
+  {
+    const std::vector<std::uint32_t> ids = SortedWordIds(words, max_word_runes);
+    codes = RuneCodes(words, ids);
+    slots_ = BuildSlots(words, ids, RuneMap(codes), static_cast<Code>(codes.size()));
+  }
+  // Made once the build's temporaries are gone, so that this long-lived table does not end up
+  // above them in the heap and keep their freed memory from returning to the system.
+  codes_ = RuneMap(std::move(codes));
+}
 
-  // Breadth-first construction straight from the sorted ids: every node owns the slice of ids
-  // that share its prefix, and a node's children are the groups of that slice with equal next
-  // rune. Nodes are processed in id order, which is creation order, so each node's children
-  // land right after the previous node's children.
-  struct Slice {
-    std::uint32_t begin;
+std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& words,
+                                                             const std::vector<std::uint32_t>& ids,
+                                                             const RuneMap& codes, Code max_code) {
+  // First the plain tree, breadth first straight from the sorted ids: every node owns the
+  // slice of ids that share its prefix, and its children are the groups of that slice with
+  // equal next rune, numbered consecutively.
+  const std::size_t node_count = CountNodes(words, ids);
+  struct TreeNode {
+    Code code;                  // of the edge from the parent
+    std::uint32_t first_child;  // children are first_child .. next node's first_child
+    std::uint32_t begin;        // slice of ids
     std::uint32_t end;
     std::uint32_t depth;
+    bool is_word;
+    double weight;
   };
-  std::vector<Slice> slices;
-  slices.reserve(node_count);
-  slices.push_back({0, static_cast<std::uint32_t>(ids.size()), 0});
-  labels_.push_back(0);
-  for (std::size_t node = 0; node < labels_.size(); ++node) {
-    const Slice slice = slices[node];
-    std::uint32_t k = slice.begin;
+  std::vector<TreeNode> tree;
+  tree.reserve(node_count + 1);
+  tree.push_back({kNoCode, 0, 0, static_cast<std::uint32_t>(ids.size()), 0, false, 0.0});
+  for (std::size_t node = 0; node < tree.size(); ++node) {
+    const std::uint32_t depth = tree[node].depth;
+    const std::uint32_t end = tree[node].end;
+    std::uint32_t k = tree[node].begin;
     // Words ending here sort before longer ones; the last of them has precedence.
-    std::uint32_t entry_word = kNoEntry;
-    while (k < slice.end && words.Length(ids[k]) == slice.depth) entry_word = ids[k++];
-    if (entry_word == kNoEntry) {
-      entry_.push_back(kNoEntry);
-    } else {
-      entry_.push_back(static_cast<std::uint32_t>(weights_.size()));
-      weights_.push_back(words.Weight(entry_word));
+    while (k < end && words.Length(ids[k]) == depth) {
+      tree[node].is_word = true;
+      tree[node].weight = words.Weight(ids[k++]);
     }
-    first_child_.push_back(static_cast<std::uint32_t>(labels_.size()));
-    while (k < slice.end) {
-      const Rune label = words.Runes(ids[k])[slice.depth];
+    tree[node].first_child = static_cast<std::uint32_t>(tree.size());
+    while (k < end) {
+      const Rune label = words.Runes(ids[k])[depth];
       std::uint32_t group_end = k + 1;
-      while (group_end < slice.end && words.Runes(ids[group_end])[slice.depth] == label) {
-        ++group_end;
-      }
-      labels_.push_back(label);
-      slices.push_back({k, group_end, slice.depth + 1});
+      while (group_end < end && words.Runes(ids[group_end])[depth] == label) ++group_end;
+      tree.push_back({codes.Find(label), 0, k, group_end, depth + 1, false, 0.0});
       k = group_end;
     }
   }
-  first_child_.push_back(static_cast<std::uint32_t>(labels_.size()));
+  // Sentinel so that every node's children end where the next node's begin.
+  tree.push_back({kNoCode, static_cast<std::uint32_t>(tree.size()), 0, 0, 0, false, 0.0});
 
-  std::vector<std::pair<Rune, std::uint32_t>> roots;
-  for (std::uint32_t child = first_child_[0]; child < first_child_[1]; ++child) {
-    roots.emplace_back(labels_[child], child);
+  // Then the double array. Sibling sets are placed largest first (first-fit decreasing): wide
+  // sets claim room while the array is still empty, small ones fill the gaps left between.
+  std::vector<std::uint32_t> parents;
+  for (std::uint32_t node = 0; node + 1 < tree.size(); ++node) {
+    if (tree[node + 1].first_child > tree[node].first_child) parents.push_back(node);
   }
-  root_children_ = RuneMap(std::move(roots));
+  const auto child_count = [&](std::uint32_t node) {
+    return tree[node + 1].first_child - tree[node].first_child;
+  };
+  std::stable_sort(parents.begin(), parents.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return child_count(a) > child_count(b);
+  });
+  std::vector<std::uint32_t> bases(tree.size(), 0);
+  SlotAllocator allocator;
+  allocator.Take(kRoot);
+  std::vector<std::uint32_t> child_codes;
+  std::uint32_t max_base = 0;
+  // Sets of one size come one after another; each starts searching where the previous one was
+  // placed instead of rescanning the dense region before it, which sets of that size mostly
+  // failed to fit. This trades a little density for a construction many times faster.
+  std::uint32_t size_class = 0;
+  std::uint32_t class_base = 0;
+  for (const std::uint32_t node : parents) {
+    if (child_count(node) != size_class) {
+      size_class = child_count(node);
+      class_base = 0;
+    }
+    child_codes.clear();
+    for (std::uint32_t child = tree[node].first_child; child < tree[node + 1].first_child;
+         ++child) {
+      child_codes.push_back(tree[child].code);
+    }
+    std::sort(child_codes.begin(), child_codes.end());
+    const std::uint32_t base = allocator.FindBase(child_codes, class_base);
+    // Single children fit any free slot, so they keep filling gaps from the lowest one.
+    if (size_class > 1) class_base = base;
+    for (const Code code : child_codes) allocator.Take(base + code);
+    bases[node] = base;
+    max_base = std::max(max_base, base);
+  }
+
+  // Every base + code stays inside the array, so Child() needs no bounds check.
+  std::vector<Slot> slots(std::size_t{max_base} + max_code + 1);
+  std::vector<Node> slot_of(tree.size() - 1, kRoot);
+  for (std::uint32_t node = 0; node + 1 < tree.size(); ++node) {
+    Slot& slot = slots[slot_of[node]];
+    slot.base = bases[node] | (tree[node].is_word ? kWordBit : 0);
+    slot.weight = tree[node].weight;
+    for (std::uint32_t child = tree[node].first_child; child < tree[node + 1].first_child;
+         ++child) {
+      slot_of[child] = bases[node] + tree[child].code;
+      slots[slot_of[child]].parent = slot_of[node];
+    }
+  }
+  return slots;
 }
 
-bool DictionaryTrie::Contains(const Rune* runes, std::size_t count) const {
-  Node node = FindFirst(runes[0]);
-  for (std::size_t i = 1; i < count && node != kNotFound; ++i) node = FindChild(node, runes[i]);
-  return node != kNotFound && IsWord(node);
+bool DictionaryTrie::Contains(const Code* codes, std::size_t count) const {
+  Node node = kRoot;
+  for (std::size_t i = 0; i < count; ++i) {
+    node = Child(node, codes[i]);
+    if (node == kNotFound) return false;
+  }
+  return IsWord(node);
 }
 
 }  // namespace orvel::tokenizer::jieba

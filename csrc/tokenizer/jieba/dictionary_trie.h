@@ -43,56 +43,58 @@ class WordEntries {
   std::vector<double> weights_;
 };
 
-// Read-only prefix tree over rune sequences. Nodes are numbered breadth first, so the children
-// of a node are a contiguous, label-sorted slice of flat arrays and the whole tree is a handful
-// of allocations. The root's children, which every lookup starts from, are found through a
-// RuneMap instead of a search.
+// Read-only prefix tree over rune sequences, stored as a double array: runes are first mapped
+// to dense codes (frequent runes get small ones), and the child of node s for code c is the
+// slot base(s) + c if that slot records s as its parent. A step is one array access, and each
+// slot also carries the word's weight, so a dictionary walk touches one cache line per rune.
 class DictionaryTrie {
  public:
   using Node = std::uint32_t;
-  // Lookups never return the root, so its id doubles as "not found".
+  using Code = std::uint32_t;
+  // Code of runes that occur in no dictionary word; it has no transitions.
+  static constexpr Code kNoCode = 0;
+  // Children are never the root, so its slot doubles as "not found".
+  static constexpr Node kRoot = 0;
   static constexpr Node kNotFound = 0;
 
   DictionaryTrie() = default;
   // Words longer than `max_word_runes` are left out: the cutter never matches them.
   DictionaryTrie(const WordEntries& words, std::size_t max_word_runes);
 
-  Node FindFirst(Rune rune) const { return root_children_.Find(rune); }
+  Code CodeOf(Rune rune) const { return codes_.Find(rune); }
 
-  Node FindChild(Node node, Rune rune) const {
-    std::uint32_t low = first_child_[node];
-    std::uint32_t high = first_child_[node + 1];
-    // Most nodes below the first level have only a few children, where a scan beats bisection.
-    while (high - low > 8) {
-      const std::uint32_t middle = low + (high - low) / 2;
-      if (labels_[middle] <= rune) {
-        low = middle;
-      } else {
-        high = middle;
-      }
-    }
-    for (; low < high; ++low) {
-      if (labels_[low] == rune) return low;
-    }
-    return kNotFound;
+  // The child of `node` along `code`, or kNotFound. kNoCode always gives kNotFound: no child
+  // sits at offset 0 from its parent's base.
+  Node Child(Node node, Code code) const {
+    const Node child = (slots_[node].base & kBaseMask) + code;
+    return slots_[child].parent == node ? child : kNotFound;
   }
 
-  bool IsWord(Node node) const { return entry_[node] != kNoEntry; }
-  double Weight(Node node) const { return weights_[entry_[node]]; }
+  bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }
+  double Weight(Node node) const { return slots_[node].weight; }
 
-  // Whether runes[0..count) is exactly a dictionary word (count >= 1).
-  bool Contains(const Rune* runes, std::size_t count) const;
+  // Whether the runes with codes[0..count) (count >= 1) form exactly a dictionary word.
+  bool Contains(const Code* codes, std::size_t count) const;
 
-  std::size_t node_count() const { return labels_.size(); }
+  std::size_t slot_count() const { return slots_.size(); }
 
  private:
-  static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+  static constexpr std::uint32_t kWordBit = 0x80000000u;
+  static constexpr std::uint32_t kBaseMask = ~kWordBit;
+  static constexpr Node kFree = 0xFFFFFFFFu;
 
-  std::vector<Rune> labels_;                // rune on the edge into each node
-  std::vector<std::uint32_t> first_child_;  // node_count() + 1 entries
-  std::vector<std::uint32_t> entry_;        // index into weights_, or kNoEntry
-  std::vector<double> weights_;
-  RuneMap root_children_;
+  struct Slot {
+    std::uint32_t base = 0;  // children's offset, plus kWordBit when a word ends here
+    Node parent = kFree;     // kFree for unused slots and the root
+    double weight = 0.0;     // the word's weight when kWordBit is set
+  };
+
+  static std::vector<Slot> BuildSlots(const WordEntries& words,
+                                      const std::vector<std::uint32_t>& sorted_ids,
+                                      const RuneMap& codes, Code max_code);
+
+  std::vector<Slot> slots_;
+  RuneMap codes_;
 };
 
 }  // namespace orvel::tokenizer::jieba

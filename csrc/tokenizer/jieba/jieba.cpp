@@ -15,14 +15,16 @@ std::unique_ptr<const Segmenter> LoadSegmenter(const std::string& dict_path,
                                                const std::string& user_dict_path,
                                                const std::string& idf_path,
                                                const std::string& stop_word_path) {
-  Dictionary dictionary = LoadDictionary(dict_path, user_dict_path);
+  DictionaryEntries entries = ReadDictionaryEntries(dict_path, user_dict_path);
   HmmModel model = LoadHmmModel(hmm_path);
   // The IDF table and the stop words serve keyword extraction, not cutting. They are still
   // opened and read, so that a missing or unreadable file fails construction as in the
   // reference; their content cannot be malformed (bad IDF lines are skipped), so it is dropped.
   ReadDataFileDiscarding(idf_path);
   ReadDataFileDiscarding(stop_word_path);
-  return std::make_unique<const Segmenter>(std::move(dictionary), std::move(model));
+  // Indexing comes last, once every file has passed: its large temporaries are then the last
+  // allocations and their memory goes back instead of sitting below longer-lived blocks.
+  return std::make_unique<const Segmenter>(BuildDictionary(std::move(entries)), std::move(model));
 }
 
 void ReportUndecodableSentence() {

@@ -4,8 +4,8 @@
 
 namespace orvel::tokenizer::jieba {
 
-void CutMaxProbability(const Dictionary& dictionary, const Rune* runes, std::size_t count,
-                       double* best, std::uint32_t* word_length) {
+void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
+                       std::size_t count, double* best, std::uint32_t* word_length) {
   const DictionaryTrie& trie = dictionary.trie;
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
@@ -15,7 +15,7 @@ void CutMaxProbability(const Dictionary& dictionary, const Rune* runes, std::siz
     // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.
     double best_here = kMinLogProb;
     std::size_t length_here = 1;
-    DictionaryTrie::Node node = trie.FindFirst(runes[i]);
+    DictionaryTrie::Node node = trie.Child(DictionaryTrie::kRoot, codes[i]);
     const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
                                      ? trie.Weight(node)
                                      : dictionary.min_weight;
@@ -24,7 +24,7 @@ void CutMaxProbability(const Dictionary& dictionary, const Rune* runes, std::siz
     if (node != DictionaryTrie::kNotFound) {
       // The trie holds no word longer than kMaxWordRunes, so the walk needs no length cap.
       for (std::size_t end = i + 1; end < count; ++end) {
-        node = trie.FindChild(node, runes[end]);
+        node = trie.Child(node, codes[end]);
         if (node == DictionaryTrie::kNotFound) break;
         if (!trie.IsWord(node)) continue;
         const double value = best[end + 1] + trie.Weight(node);

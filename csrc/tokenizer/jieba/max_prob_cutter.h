@@ -8,11 +8,12 @@
 
 namespace orvel::tokenizer::jieba {
 
-// Maximum-probability segmentation of one separator-free range of `count` runes. Sets
+// Maximum-probability segmentation of one separator-free range of `count` runes, given by
+// their trie codes (DictionaryTrie::CodeOf). Sets
 // word_length[i] (1..kMaxWordRunes) to the length of the best word starting at rune i; the
 // words are then read left to right by jumping over each word. `best` is scratch of count + 1
 // doubles.
-void CutMaxProbability(const Dictionary& dictionary, const Rune* runes, std::size_t count,
-                       double* best, std::uint32_t* word_length);
+void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
+                       std::size_t count, double* best, std::uint32_t* word_length);
 
 }  // namespace orvel::tokenizer::jieba

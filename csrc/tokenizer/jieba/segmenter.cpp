@@ -19,7 +19,8 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
   const Rune* runes = workspace.runes + begin;
   std::uint32_t* word_length = workspace.word_length + begin;
   const std::size_t count = end - begin;
-  CutMaxProbability(dictionary, runes, count, workspace.best + begin, word_length);
+  CutMaxProbability(dictionary, workspace.codes + begin, count, workspace.best + begin,
+                    word_length);
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
   // runes goes to the HMM, which may join them into unknown words.
   const auto stands_alone = [&](std::size_t i) {
@@ -41,11 +42,11 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
 // Search mode puts before each word its 2-rune and then its 3-rune windows that are dictionary
 // words (any entry counts, whatever its weight). Nothing is de-duplicated.
 template <typename Sink>
-void EmitSearchWindows(const DictionaryTrie& trie, const Rune* runes, std::size_t begin,
-                       std::size_t length, Sink& sink) {
+void EmitSearchWindows(const DictionaryTrie& trie, const DictionaryTrie::Code* codes,
+                       std::size_t begin, std::size_t length, Sink& sink) {
   for (std::size_t window = 2; window <= 3 && window < length; ++window) {
     for (std::size_t start = begin; start + window <= begin + length; ++start) {
-      if (trie.Contains(runes + start, window)) sink(start, start + window);
+      if (trie.Contains(codes + start, window)) sink(start, start + window);
     }
   }
 }
@@ -80,6 +81,9 @@ bool Segmenter::CutInto(std::string_view sentence, CutMode mode, Sink& sink) con
   if (count == kUndecodable) return false;
   CutWorkspace workspace(count);
   DecodeCounted(sentence, workspace.runes, workspace.offsets);
+  for (std::size_t i = 0; i < count; ++i) {
+    workspace.codes[i] = dictionary_.trie.CodeOf(workspace.runes[i]);
+  }
   sink.offsets = workspace.offsets;
 
   ForEachRange(
@@ -92,7 +96,7 @@ bool Segmenter::CutInto(std::string_view sentence, CutMode mode, Sink& sink) con
   for (std::size_t i = 0; i < count;) {
     const std::size_t length = workspace.word_length[i];
     if (mode == CutMode::kSearch && length > 2) {
-      EmitSearchWindows(dictionary_.trie, workspace.runes, i, length, sink);
+      EmitSearchWindows(dictionary_.trie, workspace.codes, i, length, sink);
     }
     sink(i, i + length);
     i += length;
