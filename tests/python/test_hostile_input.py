@@ -1,0 +1,114 @@
+"""Input that tries to break the process: deep nesting on a small thread stack, a dump killed
+part-way, text that cannot cross into C++, and bytes that are not UTF-8."""
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import pytest
+
+from pyorveltext import BM25
+
+# The parser's nesting bound keeps its recursion to about 200 KiB of stack; builds with
+# AddressSanitizer use ten times that per level.
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+SMALL_STACK = (8 if UNDER_ASAN else 0.5) * 1024 * 1024
+
+
+def in_thread_with_small_stack(work):
+    result = []
+    previous = threading.stack_size(int(SMALL_STACK))
+    try:
+        thread = threading.Thread(target=lambda: result.append(work()))
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(previous)
+    return result
+
+
+@pytest.mark.parametrize("text", ["[" * 100_000, '{"a" : ' * 100_000, "[{" * 600 + "]}" * 600])
+def test_deep_nesting_fits_a_small_thread_stack(text, capfd):
+    def load():
+        with pytest.raises(RuntimeError, match="^load doc_count failed$"):
+            BM25().load(text)
+        return True
+
+    assert in_thread_with_small_stack(load) == [True]
+    capfd.readouterr()
+
+
+DUMP_LOOP = """
+import sys
+from pyorveltext import BM25
+model = BM25()
+model.train([f"token{i}" for i in range(300_000)])
+print("ready", flush=True)
+while True:
+    model.dump(sys.argv[1])
+"""
+
+
+def test_killed_dump_leaves_the_old_or_the_new_file_whole(tmp_path):
+    path = tmp_path / "model.json"
+    old = BM25()
+    old.train(["old"])
+    old.dump(str(path))
+    old_text = path.read_bytes()
+    new_text = None
+    for delay in (0.0, 0.01, 0.03, 0.07, 0.15):
+        child = subprocess.Popen(
+            [sys.executable, "-c", DUMP_LOOP, str(path)], stdout=subprocess.PIPE, text=True
+        )
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(delay)
+        child.send_signal(signal.SIGKILL)
+        child.wait()
+        child.stdout.close()
+        text = path.read_bytes()
+        if text != old_text:
+            new_text = new_text or text
+            assert text == new_text, "a dump killed part-way left a partial model file"
+            restored = BM25()
+            restored.load(text)
+            assert restored.encode_query(["token7"]) == {"token7": 1.0}
+    # Only hidden temporary files may remain beside it, never a second model name.
+    assert [name for name in os.listdir(tmp_path) if not name.startswith(".")] == ["model.json"]
+
+
+class TestTextThatCannotCrossIntoCpp:
+    LONE_SURROGATE = "中\ud800文"
+
+    def test_cut(self, segmenter):
+        for mode in ("cut", "cut_for_search"):
+            with pytest.raises(TypeError):
+                getattr(segmenter, mode)(self.LONE_SURROGATE)
+
+    def test_bm25(self):
+        model = BM25()
+        with pytest.raises(TypeError):
+            model.train([self.LONE_SURROGATE])
+        with pytest.raises(TypeError):
+            model.load(self.LONE_SURROGATE)
+
+
+class TestBytesThatAreNotUtf8:
+    def test_nul_bytes_are_ordinary_runes(self, segmenter):
+        assert segmenter.cut("中\0文 a\0b") == ["中", "\0", "文", " ", "a", "\0", "b"]
+
+    def test_tokens_round_trip_through_a_model_file_as_bytes(self, tmp_path):
+        tokens = [b"\xff", b"a\x00b", b"\xe4\xb8", "\x01\x1f\x7f".encode()]
+        model = BM25()
+        model.train(tokens)
+        path = tmp_path / "model.json"
+        model.dump(str(path))
+        restored = BM25()
+        restored.load(path.read_bytes())
+        assert restored.encode_query([b"a\x00b", "\x01\x1f\x7f"]) == model.encode_query(
+            [b"a\x00b", "\x01\x1f\x7f"]
+        )
+        # A token that is not UTF-8 cannot become a str key of the result.
+        with pytest.raises(UnicodeDecodeError):
+            restored.encode_document([b"\xff"])
