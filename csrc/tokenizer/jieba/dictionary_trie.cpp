@@ -175,38 +175,37 @@ std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& 
   // slice of ids that share its prefix, and its children are the groups of that slice with
   // equal next rune, numbered consecutively.
   const std::size_t node_count = CountNodes(words, ids);
+  constexpr std::uint32_t kNoWord = 0xFFFFFFFFu;
   struct TreeNode {
     Code code;                  // of the edge from the parent
     std::uint32_t first_child;  // children are first_child .. next node's first_child
     std::uint32_t begin;        // slice of ids
     std::uint32_t end;
     std::uint32_t depth;
-    bool is_word;
-    double weight;
+    std::uint32_t word;  // id of the entry that ends here, or kNoWord
+    std::uint32_t base;  // double-array placement
+    Node slot;
   };
   std::vector<TreeNode> tree;
   tree.reserve(node_count + 1);
-  tree.push_back({kNoCode, 0, 0, static_cast<std::uint32_t>(ids.size()), 0, false, 0.0});
+  tree.push_back({kNoCode, 0, 0, static_cast<std::uint32_t>(ids.size()), 0, kNoWord, 0, kRoot});
   for (std::size_t node = 0; node < tree.size(); ++node) {
     const std::uint32_t depth = tree[node].depth;
     const std::uint32_t end = tree[node].end;
     std::uint32_t k = tree[node].begin;
     // Words ending here sort before longer ones; the last of them has precedence.
-    while (k < end && words.Length(ids[k]) == depth) {
-      tree[node].is_word = true;
-      tree[node].weight = words.Weight(ids[k++]);
-    }
+    while (k < end && words.Length(ids[k]) == depth) tree[node].word = ids[k++];
     tree[node].first_child = static_cast<std::uint32_t>(tree.size());
     while (k < end) {
       const Rune label = words.Runes(ids[k])[depth];
       std::uint32_t group_end = k + 1;
       while (group_end < end && words.Runes(ids[group_end])[depth] == label) ++group_end;
-      tree.push_back({codes.Find(label), 0, k, group_end, depth + 1, false, 0.0});
+      tree.push_back({codes.Find(label), 0, k, group_end, depth + 1, kNoWord, 0, kRoot});
       k = group_end;
     }
   }
   // Sentinel so that every node's children end where the next node's begin.
-  tree.push_back({kNoCode, static_cast<std::uint32_t>(tree.size()), 0, 0, 0, false, 0.0});
+  tree.push_back({kNoCode, static_cast<std::uint32_t>(tree.size()), 0, 0, 0, kNoWord, 0, kRoot});
 
   // Then the double array. Sibling sets are placed largest first (first-fit decreasing): wide
   // sets claim room while the array is still empty, small ones fill the gaps left between.
@@ -220,7 +219,6 @@ std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& 
   std::stable_sort(parents.begin(), parents.end(), [&](std::uint32_t a, std::uint32_t b) {
     return child_count(a) > child_count(b);
   });
-  std::vector<std::uint32_t> bases(tree.size(), 0);
   SlotAllocator allocator;
   allocator.Take(kRoot);
   std::vector<std::uint32_t> child_codes;
@@ -245,21 +243,23 @@ std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& 
     // Single children fit any free slot, so they keep filling gaps from the lowest one.
     if (size_class > 1) class_base = base;
     for (const Code code : child_codes) allocator.Take(base + code);
-    bases[node] = base;
+    tree[node].base = base;
     max_base = std::max(max_base, base);
   }
 
   // Every base + code stays inside the array, so Child() needs no bounds check.
   std::vector<Slot> slots(std::size_t{max_base} + max_code + 1);
-  std::vector<Node> slot_of(tree.size() - 1, kRoot);
   for (std::uint32_t node = 0; node + 1 < tree.size(); ++node) {
-    Slot& slot = slots[slot_of[node]];
-    slot.base = bases[node] | (tree[node].is_word ? kWordBit : 0);
-    slot.weight = tree[node].weight;
-    for (std::uint32_t child = tree[node].first_child; child < tree[node + 1].first_child;
-         ++child) {
-      slot_of[child] = bases[node] + tree[child].code;
-      slots[slot_of[child]].parent = slot_of[node];
+    const TreeNode& from = tree[node];
+    Slot& slot = slots[from.slot];
+    slot.base = from.base;
+    if (from.word != kNoWord) {
+      slot.base |= kWordBit;
+      slot.weight = words.Weight(from.word);
+    }
+    for (std::uint32_t child = from.first_child; child < tree[node + 1].first_child; ++child) {
+      tree[child].slot = from.base + tree[child].code;
+      slots[tree[child].slot].parent = from.slot;
     }
   }
   return slots;
