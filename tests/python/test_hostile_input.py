@@ -4,17 +4,27 @@ import os
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 import pytest
+import tiny_jieba_data
 
-from pyorveltext import BM25
+from pyorveltext import BM25, Jieba
 
 # The parser's nesting bound keeps its recursion to about 200 KiB of stack; builds with
 # AddressSanitizer use ten times that per level.
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 SMALL_STACK = (8 if UNDER_ASAN else 0.5) * 1024 * 1024
+
+
+def model_file_text(model):
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, "model.json")
+        model.dump(path)
+        with open(path, "rb") as source:
+            return source.read()
 
 
 def in_thread_with_small_stack(work):
@@ -110,3 +120,39 @@ class TestBytesThatAreNotUtf8:
         # A token that is not UTF-8 cannot become a str key of the result.
         with pytest.raises(UnicodeDecodeError):
             restored.encode_document([b"\xff"])
+
+
+class TestTruncatedFiles:
+    def test_model_text_cut_anywhere_fails_cleanly(self, capfd):
+        model = BM25()
+        model.train(["中国", "a\tb", "x"])
+        model.train(["x", "y"])
+        text = model_file_text(model)
+        for length in range(len(text)):
+            restored = BM25()
+            try:
+                restored.load(text[:length])
+            except RuntimeError:
+                continue
+            # The parser is lenient about a missing closing brace, and nothing else.
+            assert text[length:].strip() == b"}", length
+            assert restored.encode_query(["x", "a\tb"]) == model.encode_query(["x", "a\tb"])
+        capfd.readouterr()
+
+    @pytest.mark.parametrize("arg", ["dict_path", "hmm_path", "user_dict_path"])
+    def test_data_file_cut_anywhere_loads_or_names_itself(self, jieba_paths, tmp_path, arg):
+        # The real file, cut, among tiny other files so that each construction is quick.
+        content = open(jieba_paths[arg], "rb").read()
+        paths = tiny_jieba_data.write_files(tmp_path)
+        # Cut points inside multi-byte characters and lines, near the start and the end.
+        cuts = sorted({1, 2, 7, 64, 1000, len(content) // 3, len(content) - 2} - {0})
+        for cut in (c for c in cuts if c < len(content)):
+            path = tmp_path / f"cut-{cut}"
+            path.write_bytes(content[:cut])
+            try:
+                segmenter = Jieba(**{**paths, arg: str(path)})
+            except ValueError as error:
+                assert str(error).startswith(f"{path}:"), error
+                continue
+            assert "".join(segmenter.cut("我来到北京清华大学")) == "我来到北京清华大学"
+            assert "".join(segmenter.cut("甲乙丙丁")) == "甲乙丙丁"
