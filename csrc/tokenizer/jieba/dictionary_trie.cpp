@@ -104,24 +104,28 @@ std::vector<std::pair<Rune, std::uint32_t>> RuneCodes(const WordEntries& words,
 // free) tested 64 candidate bases at a time.
 class SlotAllocator {
  public:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
   void Take(std::uint32_t slot) {
     Reserve(slot / 64 + 1);
     free_[slot / 64] &= ~(std::uint64_t{1} << (slot % 64));
     while (first_free_word_ < free_.size() && free_[first_free_word_] == 0) ++first_free_word_;
   }
 
-  // The lowest base from `min_base` on at which every code of `sorted_codes` (ascending,
-  // non-empty) lands on a free slot.
-  std::uint32_t FindBase(const std::vector<std::uint32_t>& sorted_codes, std::uint32_t min_base) {
+  // A base at which every code of `sorted_codes` (ascending, non-empty) lands on a free slot.
+  // With an unlimited `budget` (kNone), the lowest from `hint` on; otherwise the lowest among
+  // the first `budget` bases above the lowest free slot, else the lowest from `hint` on.
+  std::uint32_t FindBase(const std::vector<std::uint32_t>& sorted_codes, std::uint32_t hint,
+                         std::uint32_t budget) {
     const std::uint32_t lowest_free = static_cast<std::uint32_t>(first_free_word_ * 64);
     const std::uint32_t start =
         lowest_free > sorted_codes.front() ? lowest_free - sorted_codes.front() : 0;
-    return Scan(sorted_codes, std::max(start, min_base), kNone);
+    if (hint <= start || budget == kNone) return Scan(sorted_codes, std::max(start, hint), kNone);
+    const std::uint32_t early = Scan(sorted_codes, start, std::min(hint, start + budget));
+    return early != kNone ? early : Scan(sorted_codes, std::max(hint, start + budget), kNone);
   }
 
  private:
-  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-
   // Lowest fitting base in [from, to), or kNone.
   std::uint32_t Scan(const std::vector<std::uint32_t>& sorted_codes, std::uint32_t from,
                      std::uint32_t to) {
@@ -228,6 +232,9 @@ std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& 
   // failed to fit. This trades a little density for a construction many times faster.
   std::uint32_t size_class = 0;
   std::uint32_t class_base = 0;
+  std::uint32_t last_wide_base = 0;
+  constexpr std::size_t kWideSet = 64;
+  constexpr std::uint32_t kWideSetSearch = 1 << 14;
   for (const std::uint32_t node : parents) {
     if (child_count(node) != size_class) {
       size_class = child_count(node);
@@ -239,7 +246,13 @@ std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& 
       child_codes.push_back(tree[child].code);
     }
     std::sort(child_codes.begin(), child_codes.end());
-    const std::uint32_t base = allocator.FindBase(child_codes, class_base);
+    // Wide sets rarely fit among earlier sets and are costly to test, so after a short
+    // first-fit search they go on from where the previous wide set went.
+    const bool wide = child_codes.size() >= kWideSet;
+    const std::uint32_t base =
+        wide ? allocator.FindBase(child_codes, last_wide_base, kWideSetSearch)
+             : allocator.FindBase(child_codes, class_base, SlotAllocator::kNone);
+    if (wide) last_wide_base = base;
     // Single children fit any free slot, so they keep filling gaps from the lowest one.
     if (size_class > 1) class_base = base;
     for (const Code code : child_codes) allocator.Take(base + code);
