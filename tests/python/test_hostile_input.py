@@ -156,3 +156,21 @@ class TestTruncatedFiles:
                 continue
             assert "".join(segmenter.cut("我来到北京清华大学")) == "我来到北京清华大学"
             assert "".join(segmenter.cut("甲乙丙丁")) == "甲乙丙丁"
+
+
+class TestPathsWithNulBytes:
+    """The C library would stop reading a path at its first NUL: another file than the one
+    named would be read or replaced."""
+
+    def test_dump_refuses(self, tmp_path):
+        model = BM25()
+        model.train(["a"])
+        with pytest.raises(RuntimeError, match="^Failed to dump: Unable to open file$"):
+            model.dump(str(tmp_path / "model.json") + "\0.txt")
+        assert os.listdir(tmp_path) == []
+
+    @pytest.mark.parametrize("arg", sorted(tiny_jieba_data.FILES))
+    def test_jieba_refuses(self, tmp_path, arg):
+        paths = tiny_jieba_data.write_files(tmp_path)
+        with pytest.raises(ValueError, match="^embedded null byte$"):
+            Jieba(**{**paths, arg: paths[arg] + "\0ignored"})

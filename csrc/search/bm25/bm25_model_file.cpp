@@ -67,7 +67,11 @@ int64_t rounded_length_total(int64_t count, double average) {
 }  // namespace
 
 void BM25::dump(const std::string& path) const {
-  if (path.empty()) throw std::runtime_error(kOpenFailed);
+  // A NUL byte would end the path early at the C library: the model would land in a file
+  // other than the one named.
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    throw std::runtime_error(kOpenFailed);
+  }
   const DumpTarget target = choose_target(path);
   if (target.existed && target.replace_by_rename) {
     // Renaming would replace a file we may not write; refuse it as opening it would.
