@@ -55,10 +55,11 @@ TEST(JiebaUtf8DecoderTest, SentenceOffsetsCoverEveryByte) {
   ASSERT_EQ(CountRunes(text), 4u);
   std::vector<Rune> runes(4);
   std::vector<std::size_t> offsets(5);
-  DecodeCounted(text, runes.data(), offsets.data());
+  ASSERT_EQ(DecodeRunes(text, runes.data(), offsets.data()), 4u);
   EXPECT_EQ(runes, (std::vector<Rune>{'a', 0x4042, 0x1F64B, 'c'}));
   EXPECT_EQ(offsets, (std::vector<std::size_t>{0, 1, 4, 8, 9}));
   EXPECT_EQ(CountRunes("ab\xF8"), kUndecodable);
+  EXPECT_EQ(DecodeRunes("ab\xF8", runes.data(), offsets.data()), kUndecodable);
   EXPECT_EQ(CountRunes(""), 0u);
 }
 

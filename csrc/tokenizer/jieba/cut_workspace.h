@@ -9,13 +9,22 @@
 
 namespace orvel::tokenizer::jieba {
 
+// Bytes of working memory for `rune_count` runes; see CutWorkspace.
+constexpr std::size_t CutWorkspaceBytes(std::size_t rune_count) {
+  return (rune_count + 1) * (sizeof(std::size_t) + sizeof(double)) +
+         rune_count * (sizeof(Rune) + 2 * sizeof(std::uint32_t)) + HmmScratchBytes(rune_count);
+}
+
 // Working memory of one cut call, carved from a single block: an in-object buffer for the
 // usual short sentence, one heap block for longer ones, so no call allocates per rune or per
 // word and none shares memory with another call.
 class CutWorkspace {
  public:
+  // Runes that fit the in-object buffer.
+  static constexpr std::size_t kLocalRunes = 240;
+
   explicit CutWorkspace(std::size_t rune_count) {
-    const std::size_t bytes = BytesFor(rune_count);
+    const std::size_t bytes = CutWorkspaceBytes(rune_count);
     unsigned char* block = local_;
     if (bytes > sizeof(local_)) {
       heap_.reset(new std::uint64_t[(bytes + 7) / 8]);
@@ -40,13 +49,7 @@ class CutWorkspace {
   std::uint8_t* hmm;           // HmmScratchBytes(rune_count)
 
  private:
-  static constexpr std::size_t BytesFor(std::size_t rune_count) {
-    return (rune_count + 1) * (sizeof(std::size_t) + sizeof(double)) +
-           rune_count * (sizeof(Rune) + 2 * sizeof(std::uint32_t)) + HmmScratchBytes(rune_count);
-  }
-
-  // Enough for sentences of about 250 runes without touching the heap.
-  alignas(std::uint64_t) unsigned char local_[8192];
+  alignas(std::uint64_t) unsigned char local_[CutWorkspaceBytes(kLocalRunes)];
   std::unique_ptr<std::uint64_t[]> heap_;
 };
 

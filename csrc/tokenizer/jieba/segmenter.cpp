@@ -77,10 +77,16 @@ Segmenter::Segmenter(Dictionary dictionary, HmmModel model)
 // through a pointer that CutInto sets before the first call.
 template <typename Sink>
 bool Segmenter::CutInto(std::string_view sentence, CutMode mode, Sink& sink) const {
-  const std::size_t count = CountRunes(sentence);
+  // A sentence has at most as many runes as bytes; only long ones are counted first, to keep
+  // their workspace to the size they need.
+  std::size_t capacity = sentence.size();
+  if (capacity > CutWorkspace::kLocalRunes) {
+    capacity = CountRunes(sentence);
+    if (capacity == kUndecodable) return false;
+  }
+  CutWorkspace workspace(capacity);
+  const std::size_t count = DecodeRunes(sentence, workspace.runes, workspace.offsets);
   if (count == kUndecodable) return false;
-  CutWorkspace workspace(count);
-  DecodeCounted(sentence, workspace.runes, workspace.offsets);
   for (std::size_t i = 0; i < count; ++i) {
     workspace.codes[i] = dictionary_.trie.CodeOf(workspace.runes[i]);
   }

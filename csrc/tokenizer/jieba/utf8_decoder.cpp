@@ -19,9 +19,14 @@ bool AppendRunes(std::string_view text, std::vector<Rune>& runes) {
   return true;
 }
 
+namespace {
+
+constexpr std::size_t kLastRuneStart = 0xFFFFFFFFu;
+
+}  // namespace
+
 std::size_t CountRunes(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  constexpr std::size_t kLastRuneStart = 0xFFFFFFFFu;
   std::size_t count = 0;
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -34,16 +39,18 @@ std::size_t CountRunes(std::string_view text) {
   return count;
 }
 
-void DecodeCounted(std::string_view text, Rune* runes, std::size_t* offsets) {
+std::size_t DecodeRunes(std::string_view text, Rune* runes, std::size_t* offsets) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   std::size_t count = 0;
   std::size_t pos = 0;
   while (pos < text.size()) {
-    offsets[count] = pos;
-    pos += DecodeRune(p + pos, text.size() - pos, runes[count]);
-    ++count;
+    const std::size_t length = DecodeRune(p + pos, text.size() - pos, runes[count]);
+    if (length == 0 || pos > kLastRuneStart) return kUndecodable;
+    offsets[count++] = pos;
+    pos += length;
   }
   offsets[count] = text.size();
+  return count;
 }
 
 }  // namespace orvel::tokenizer::jieba

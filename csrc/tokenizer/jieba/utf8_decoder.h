@@ -40,16 +40,17 @@ inline std::size_t DecodeRune(const unsigned char* p, std::size_t remaining, Run
 // one undecodable byte sequence rejects the whole string.
 bool AppendRunes(std::string_view text, std::vector<Rune>& runes);
 
-// Returned by CountRunes for text that cannot be decoded.
+// Returned for text that cannot be decoded.
 inline constexpr std::size_t kUndecodable = static_cast<std::size_t>(-1);
 
 // Number of runes in `text`, or kUndecodable when a byte sequence fails or, like the reference,
-// when a rune would start beyond byte offset 0xFFFFFFFF. Lets callers size buffers exactly
-// before DecodeCounted.
+// when a rune would start beyond byte offset 0xFFFFFFFF. Lets callers size buffers exactly.
 std::size_t CountRunes(std::string_view text);
 
-// Decodes text that CountRunes accepted: runes[i] is the value of rune i and offsets[i] its
-// first byte, with offsets[count] = text.size(), so rune i spans [offsets[i], offsets[i + 1]).
-void DecodeCounted(std::string_view text, Rune* runes, std::size_t* offsets);
+// Decodes `text` into arrays with room for all its runes (text.size() entries always suffice,
+// plus one more offset): runes[i] is the value of rune i and offsets[i] its first byte, and
+// offsets[count] = text.size(), so rune i spans [offsets[i], offsets[i + 1]). Returns the rune
+// count, or kUndecodable under the same conditions as CountRunes.
+std::size_t DecodeRunes(std::string_view text, Rune* runes, std::size_t* offsets);
 
 }  // namespace orvel::tokenizer::jieba
