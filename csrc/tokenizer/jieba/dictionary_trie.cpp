@@ -5,6 +5,8 @@
 #include <map>
 #include <utility>
 
+#include "tokenizer/jieba/slot_allocator.h"
+
 namespace orvel::tokenizer::jieba {
 namespace {
 
@@ -100,64 +102,6 @@ std::vector<std::pair<Rune, std::uint32_t>> RuneCodes(const WordEntries& words,
   return codes;
 }
 
-// Finds room for sibling sets: a bitset of free slots (unbounded, everything past the end is
-// free) tested 64 candidate bases at a time.
-class SlotAllocator {
- public:
-  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-
-  void Take(std::uint32_t slot) {
-    Reserve(slot / 64 + 1);
-    free_[slot / 64] &= ~(std::uint64_t{1} << (slot % 64));
-    while (first_free_word_ < free_.size() && free_[first_free_word_] == 0) ++first_free_word_;
-  }
-
-  // A base at which every code of `sorted_codes` (ascending, non-empty) lands on a free slot.
-  // With an unlimited `budget` (kNone), the lowest from `hint` on; otherwise the lowest among
-  // the first `budget` bases above the lowest free slot, else the lowest from `hint` on.
-  std::uint32_t FindBase(const std::vector<std::uint32_t>& sorted_codes, std::uint32_t hint,
-                         std::uint32_t budget) {
-    const std::uint32_t lowest_free = static_cast<std::uint32_t>(first_free_word_ * 64);
-    const std::uint32_t start =
-        lowest_free > sorted_codes.front() ? lowest_free - sorted_codes.front() : 0;
-    if (hint <= start || budget == kNone) return Scan(sorted_codes, std::max(start, hint), kNone);
-    const std::uint32_t early = Scan(sorted_codes, start, std::min(hint, start + budget));
-    return early != kNone ? early : Scan(sorted_codes, std::max(hint, start + budget), kNone);
-  }
-
- private:
-  // Lowest fitting base in [from, to), or kNone.
-  std::uint32_t Scan(const std::vector<std::uint32_t>& sorted_codes, std::uint32_t from,
-                     std::uint32_t to) {
-    for (std::uint32_t base = from; base < to; base += 64) {
-      Reserve((std::size_t{base} + sorted_codes.back()) / 64 + 2);
-      // Bit i of `fits`: base + i works for every code so far.
-      std::uint64_t fits = ~std::uint64_t{0};
-      for (const std::uint32_t code : sorted_codes) {
-        fits &= FreeBitsFrom(base + code);
-        if (fits == 0) break;
-      }
-      if (fits != 0) return base + static_cast<std::uint32_t>(__builtin_ctzll(fits));
-    }
-    return kNone;
-  }
-
-  // Free flags of slots [slot, slot + 64) as bits 0..63; the caller has reserved them.
-  std::uint64_t FreeBitsFrom(std::uint32_t slot) const {
-    const std::size_t word = slot / 64;
-    const unsigned __int128 pair =
-        static_cast<unsigned __int128>(free_[word + 1]) << 64 | free_[word];
-    return static_cast<std::uint64_t>(pair >> (slot % 64));
-  }
-
-  void Reserve(std::size_t words) {
-    if (words > free_.size()) free_.resize(std::max(words, free_.size() * 2), ~std::uint64_t{0});
-  }
-
-  std::vector<std::uint64_t> free_;
-  std::size_t first_free_word_ = 0;
-};
-
 }  // namespace
 
 DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_runes) {
@@ -251,7 +195,7 @@ std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& 
     const bool wide = child_codes.size() >= kWideSet;
     const std::uint32_t base =
         wide ? allocator.FindBase(child_codes, last_wide_base, kWideSetSearch)
-             : allocator.FindBase(child_codes, class_base, SlotAllocator::kNone);
+             : allocator.FindBase(child_codes, class_base, SlotAllocator::kUnlimited);
     if (wide) last_wide_base = base;
     // Single children fit any free slot, so they keep filling gaps from the lowest one.
     if (size_class > 1) class_base = base;
