@@ -16,6 +16,7 @@ namespace orvel::tokenizer::jieba {
 namespace {
 
 using namespace std::string_literals;
+using testing::PathsIn;
 using testing::SharedDir;
 using testing::StandardDataFiles;
 using testing::TempDir;
@@ -178,17 +179,8 @@ class JiebaExamplesTest : public ::testing::Test {
     auto& engine = engines_[user_dict_names];
     if (!engine) {
       const auto files = StandardDataFiles(*shared_);
-      std::string user_paths = files.user;
-      if (!user_dict_names.empty()) {
-        user_paths.clear();
-        for (std::size_t start = 0; start <= user_dict_names.size();) {
-          std::size_t end = user_dict_names.find('|', start);
-          if (end == std::string::npos) end = user_dict_names.size();
-          if (!user_paths.empty()) user_paths += '|';
-          user_paths += dir_.Path(user_dict_names.substr(start, end - start));
-          start = end + 1;
-        }
-      }
+      const std::string user_paths =
+          user_dict_names.empty() ? files.user : PathsIn(dir_.path(), user_dict_names);
       engine =
           std::make_unique<Jieba>(files.dict, files.hmm, user_paths, files.idf, files.stop_words);
     }

@@ -16,6 +16,7 @@
 namespace orvel::tokenizer::jieba {
 namespace {
 
+using testing::PathsIn;
 using testing::SharedDir;
 using testing::StandardDataFiles;
 
@@ -186,15 +187,7 @@ class JiebaGoldenTest : public ::testing::TestWithParam<GoldenCase> {
     const auto shared = SharedDir();
     if (!shared) GTEST_SKIP() << "shared segmentation data not found";
     const auto data = *shared / "jieba" / "data";
-    std::string user_paths;
-    std::string names = GetParam().user_dict_files;
-    for (std::size_t start = 0; start <= names.size();) {
-      std::size_t end = names.find('|', start);
-      if (end == std::string::npos) end = names.size();
-      if (!user_paths.empty()) user_paths += '|';
-      user_paths += (data / names.substr(start, end - start)).string();
-      start = end + 1;
-    }
+    const std::string user_paths = PathsIn(data, GetParam().user_dict_files);
     const auto files = StandardDataFiles(*shared);
     engine_ =
         std::make_unique<Jieba>(files.dict, files.hmm, user_paths, files.idf, files.stop_words);

@@ -43,6 +43,19 @@ inline DataFiles StandardDataFiles(const std::filesystem::path& shared_dir) {
           (data / "stop_words.utf8").string()};
 }
 
+// "a|b" with each name replaced by its path inside `dir`: a user dictionary argument.
+inline std::string PathsIn(const std::filesystem::path& dir, const std::string& names) {
+  std::string paths;
+  for (std::size_t start = 0; start <= names.size();) {
+    std::size_t end = names.find('|', start);
+    if (end == std::string::npos) end = names.size();
+    if (!paths.empty()) paths += '|';
+    paths += (dir / names.substr(start, end - start)).string();
+    start = end + 1;
+  }
+  return paths;
+}
+
 // A fresh directory removed with everything in it when the object goes away.
 class TempDir {
  public:
@@ -73,6 +86,7 @@ class TempDir {
   }
 
   std::string Path(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;
