@@ -152,6 +152,13 @@ TEST_F(JiebaLoaderTest, HmmModelErrorsNameTheLine) {
   EXPECT_NO_THROW(Build("", "", Hmm(rows + "a:1,\na:1\na:1\na:1\n")));
 }
 
+// Only cutting data is validated; keyword-extraction files just have to be readable.
+TEST_F(JiebaLoaderTest, IdfAndStopWordFilesMayBeEmptyOrMalformed) {
+  const std::string empty = dir_.Write("empty.txt", "");
+  EXPECT_NO_THROW(Build("", "", "", empty, empty));
+  EXPECT_NO_THROW(Build("", "", "", dir_.Write("idf_bad.txt", " w 1\nw 1 2\nw\n\r\nx abc"), ""));
+}
+
 TEST_F(JiebaLoaderTest, UserPathStringSkipsEmptyFields) {
   const std::string a = dir_.Write("a.txt", "乙丙\n");
   EXPECT_NO_THROW(Build("", ""));
