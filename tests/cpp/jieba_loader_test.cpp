@@ -88,6 +88,9 @@ TEST_F(JiebaLoaderTest, UnopenableFilesRaiseWithPathAndErrno) {
     ExpectOpenError([&] { Build("", "", "", path); }, path, error);
     ExpectOpenError([&] { Build("", "", "", "", path); }, path, error);
   }
+  // A NUL byte would silently cut the path short.
+  const std::string with_nul = Dict("a 1 n\n") + std::string(1, '\0') + "x";
+  ExpectOpenError([&] { Build(with_nul); }, with_nul, EINVAL);
   // An empty single-file path is a file that cannot be opened.
   ExpectOpenError([&] { Jieba("", Hmm(kHmmModel), "", Dict("x 1 n\n"), Dict("x 1 n\n")); }, "",
                   ENOENT);

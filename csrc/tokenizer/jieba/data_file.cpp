@@ -25,6 +25,8 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 FileHandle OpenForReading(const std::string& path) {
   // fopen("") already fails with ENOENT, but say so explicitly rather than rely on it.
   if (path.empty()) ThrowOpenError(path, ENOENT);
+  // The C library would stop at a NUL byte and open a different, shorter path.
+  if (path.find('\0') != std::string::npos) ThrowOpenError(path, EINVAL);
   errno = 0;
   FileHandle file(std::fopen(path.c_str(), "rb"));
   if (!file) ThrowOpenError(path, errno != 0 ? errno : EIO);
