@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The test suite again under sanitizers: the C++ tests and the Python tests with
-# AddressSanitizer and UndefinedBehaviorSanitizer (build/asan), then the engine's concurrent
-# cutting tests with ThreadSanitizer (build/tsan). Fails on any report. tools/test.sh runs it
+# The test suite again under sanitizers: the engine's concurrent cutting tests with
+# ThreadSanitizer (build/tsan), then the C++ tests and the Python tests with AddressSanitizer
+# and UndefinedBehaviorSanitizer (build/asan). Fails on any report. tools/test.sh runs it
 # last; it needs the virtual environment that tools/setup.sh makes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +14,12 @@ configure() {
   "$venv/cmake" -S . -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/ninja" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPYORVELTEXT_BUILD_TESTS=ON "$@" >/dev/null
 }
+
+echo "== concurrent cutting, ThreadSanitizer"
+configure build/tsan -DPYORVELTEXT_SANITIZE=thread -DPYORVELTEXT_BUILD_MODULE=OFF
+"$venv/cmake" --build build/tsan -j2 --target orvel_tests
+TSAN_OPTIONS=halt_on_error=1 build/tsan/orvel_tests \
+  --gtest_filter='JiebaConcurrency.*:*TwoThreads*'
 
 echo "== C++ tests, AddressSanitizer + UndefinedBehaviorSanitizer"
 configure build/asan -DPYORVELTEXT_SANITIZE=address,undefined -DPYORVELTEXT_BUILD_MODULE=ON \
@@ -28,9 +34,3 @@ echo "== Python tests, AddressSanitizer + UndefinedBehaviorSanitizer"
 LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libstdc++.so)" \
   ASAN_OPTIONS=detect_leaks=0 PYTHONPATH="$PWD/build/asan" \
   "$venv/python" -m pytest -q -p no:cacheprovider tests/python
-
-echo "== concurrent cutting, ThreadSanitizer"
-configure build/tsan -DPYORVELTEXT_SANITIZE=thread -DPYORVELTEXT_BUILD_MODULE=OFF
-"$venv/cmake" --build build/tsan -j2 --target orvel_tests
-TSAN_OPTIONS=halt_on_error=1 build/tsan/orvel_tests \
-  --gtest_filter='JiebaConcurrency.*:*TwoThreads*'
