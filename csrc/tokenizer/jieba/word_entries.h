@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <stdexcept>
 #include <vector>
 
 #include "tokenizer/jieba/utf8_decoder.h"
@@ -24,6 +26,11 @@ class WordEntries {
   // word. Appending first and then committing avoids a copy per word while loading.
   std::vector<Rune>& runes() { return runes_; }
   void Add(double weight) {
+    // Offsets are 32-bit to keep the list small; past that they would wrap and words would
+    // point outside the rune array.
+    if (runes_.size() > std::numeric_limits<std::uint32_t>::max()) {
+      throw std::length_error("the dictionaries hold more than 2^32 runes in all");
+    }
     starts_.push_back(static_cast<std::uint32_t>(runes_.size()));
     weights_.push_back(weight);
   }
