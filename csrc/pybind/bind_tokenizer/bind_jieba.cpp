@@ -36,12 +36,6 @@ void TranslateFileOpenError(std::exception_ptr error) {
   }
 }
 
-// A NUL byte would end a path early at the C library, so the engine would read a file other
-// than the one named; Python's own open() refuses such paths with this error.
-void RejectEmbeddedNul(const std::string& path) {
-  if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
-}
-
 }  // namespace
 
 void BindJieba(py::module_& m) {
@@ -51,14 +45,8 @@ void BindJieba(py::module_& m) {
   // words become a list of str after the lock is taken back.
   using Path = const std::string&;
   py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
-      .def(py::init([](Path dict, Path hmm, Path user_dict, Path idf, Path stop_words) {
-             for (const std::string* path : {&dict, &hmm, &user_dict, &idf, &stop_words}) {
-               RejectEmbeddedNul(*path);
-             }
-             return std::make_shared<Jieba>(dict, hmm, user_dict, idf, stop_words);
-           }),
-           py::arg("dict_path"), py::arg("hmm_path"), py::arg("user_dict_path"),
-           py::arg("idf_path"), py::arg("stop_word_path"))
+      .def(py::init<Path, Path, Path, Path, Path>(), py::arg("dict_path"), py::arg("hmm_path"),
+           py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def(
           "cut",
           [](ConstructedSelf<Jieba> self, const std::string& sentence) {
