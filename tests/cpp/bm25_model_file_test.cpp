@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "cerr_capture.h"
 #include "search/bm25/_json.h"
 #include "search/bm25/bm25.h"
 
@@ -21,17 +22,6 @@ namespace json = orvel::typing::text::json;
 using orvel::typing::text::BM25;
 
 namespace {
-
-class CerrCapture {
- public:
-  CerrCapture() : saved_(std::cerr.rdbuf(captured_.rdbuf())) {}
-  ~CerrCapture() { std::cerr.rdbuf(saved_); }
-  std::string text() const { return captured_.str(); }
-
- private:
-  std::ostringstream captured_;
-  std::streambuf* saved_;
-};
 
 // Everything a load can change, with the table in key order.
 struct State {

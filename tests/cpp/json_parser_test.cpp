@@ -8,23 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "cerr_capture.h"
 #include "search/bm25/_json.h"
 
 namespace json = orvel::typing::text::json;
 using json::JSON;
 
 namespace {
-
-class CerrCapture {
- public:
-  CerrCapture() : saved_(std::cerr.rdbuf(captured_.rdbuf())) {}
-  ~CerrCapture() { std::cerr.rdbuf(saved_); }
-  std::string text() const { return captured_.str(); }
-
- private:
-  std::ostringstream captured_;
-  std::streambuf* saved_;
-};
 
 // One parse_next call: the text, then what it must write to std::cerr, the value it returns
 // (as the writer renders it) and where it leaves the position.
