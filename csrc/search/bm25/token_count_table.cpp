@@ -1,18 +1,22 @@
 #include "search/bm25/token_count_table.h"
 
-#include <cstring>
 #include <functional>
-#include <limits>
 #include <stdexcept>
 
 namespace orvel::typing::text {
 namespace {
 
 constexpr std::size_t kInitialSlots = 16;
-constexpr uint64_t kEntryMask = 0xFFFFFFFFull;
+constexpr int kTagShift = 40;
+constexpr uint64_t kOffsetMask = (uint64_t{1} << kTagShift) - 1;
 
-uint32_t tag_of(uint64_t hash) {
-  return static_cast<uint32_t>(hash >> 32);
+uint64_t tag_of(uint64_t hash) {
+  return hash >> kTagShift;
+}
+
+// Bytes of a record's key part: the varint length prefix, then the key.
+const unsigned char* key_part(const uint64_t* record) {
+  return reinterpret_cast<const unsigned char*>(record + 1);
 }
 
 }  // namespace
@@ -21,11 +25,10 @@ uint64_t TokenCountTable::hash(std::string_view key) {
   return std::hash<std::string_view>{}(key);
 }
 
-std::string_view TokenCountTable::key_at(uint64_t offset) const {
-  // Length prefix is a little-endian base-128 varint: one byte for keys under 128 bytes.
+std::string_view TokenCountTable::key_at(std::size_t offset) const {
+  const unsigned char* p = key_part(&records_[offset]);
   uint64_t length = 0;
   int shift = 0;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(keys_.data()) + offset;
   while (*p & 0x80) {
     length |= static_cast<uint64_t>(*p++ & 0x7F) << shift;
     shift += 7;
@@ -34,56 +37,67 @@ std::string_view TokenCountTable::key_at(uint64_t offset) const {
   return {reinterpret_cast<const char*>(p), static_cast<std::size_t>(length)};
 }
 
+std::size_t TokenCountTable::next_record(std::size_t offset) const {
+  const std::string_view key = key_at(offset);
+  const auto* key_end = reinterpret_cast<const unsigned char*>(key.data() + key.size());
+  const std::size_t bytes = static_cast<std::size_t>(key_end - key_part(&records_[offset]));
+  return offset + 1 + (bytes + sizeof(Word) - 1) / sizeof(Word);
+}
+
 std::size_t TokenCountTable::probe(std::string_view key, uint64_t hash) const {
   const std::size_t mask = slots_.size() - 1;
-  const uint32_t tag = tag_of(hash);
-  for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
+  const uint64_t tag = tag_of(hash);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const uint64_t slot = slots_[i];
     if (slot == 0) return i;
-    if (static_cast<uint32_t>(slot >> 32) == tag &&
-        key_at(entries_[(slot & kEntryMask) - 1].key_offset) == key) {
-      return i;
-    }
+    if ((slot >> kTagShift) == tag && key_at((slot & kOffsetMask) - 1) == key) return i;
   }
 }
 
 const int64_t* TokenCountTable::find(std::string_view key) const {
   if (slots_.empty()) return nullptr;
   const uint64_t slot = slots_[probe(key, hash(key))];
-  return slot == 0 ? nullptr : &entries_[(slot & kEntryMask) - 1].count;
+  return slot == 0 ? nullptr : count_at((slot & kOffsetMask) - 1);
 }
 
 int64_t& TokenCountTable::find_or_insert(std::string_view key) {
   // Keep the load factor at or below one half so that probe sequences stay short.
-  if (2 * (entries_.size() + 1) > slots_.size()) grow();
+  if (2 * (size_ + 1) > slots_.size()) grow();
   const uint64_t h = hash(key);
   const std::size_t i = probe(key, h);
-  if (slots_[i] != 0) return entries_[(slots_[i] & kEntryMask) - 1].count;
+  if (slots_[i] != 0) return *count_at((slots_[i] & kOffsetMask) - 1);
 
-  if (entries_.size() >= kEntryMask) throw std::length_error("too many distinct tokens");
-  const uint64_t offset = keys_.size();
-  uint64_t length = key.size();
-  while (length >= 0x80) {
-    keys_.push_back(static_cast<char>((length & 0x7F) | 0x80));
-    length >>= 7;
+  unsigned char prefix[10];
+  std::size_t prefix_length = 0;
+  for (uint64_t length = key.size();; length >>= 7) {
+    if (length < 0x80) {
+      prefix[prefix_length++] = static_cast<unsigned char>(length);
+      break;
+    }
+    prefix[prefix_length++] = static_cast<unsigned char>((length & 0x7F) | 0x80);
   }
-  keys_.push_back(static_cast<char>(length));
-  keys_.insert(keys_.end(), key.begin(), key.end());
-  entries_.push_back(Entry{offset, 0});
-  slots_[i] = (static_cast<uint64_t>(tag_of(h)) << 32) | entries_.size();
-  return entries_.back().count;
+  const std::size_t offset = records_.size();
+  const std::size_t key_words = (prefix_length + key.size() + sizeof(Word) - 1) / sizeof(Word);
+  if (offset + 1 + key_words >= kOffsetMask) throw std::length_error("token table is full");
+  records_.resize(offset + 1 + key_words, 0);
+  auto* bytes = reinterpret_cast<unsigned char*>(&records_[offset + 1]);
+  std::memcpy(bytes, prefix, prefix_length);
+  if (!key.empty()) std::memcpy(bytes + prefix_length, key.data(), key.size());
+  ++size_;
+  slots_[i] = (tag_of(h) << kTagShift) | (offset + 1);
+  return *count_at(offset);
 }
 
 void TokenCountTable::grow() {
   const std::size_t capacity = slots_.empty() ? kInitialSlots : slots_.size() * 2;
   std::vector<uint64_t> slots(capacity, 0);
   const std::size_t mask = capacity - 1;
-  for (const uint64_t slot : slots_) {
-    if (slot == 0) continue;
-    // Positions come from the stored tag, so growing never rereads the keys.
-    std::size_t i = (slot >> 32) & mask;
+  // The slots keep only part of each hash, so the keys are hashed again, in arena order.
+  for (std::size_t offset = 0; offset < records_.size(); offset = next_record(offset)) {
+    const uint64_t h = hash(key_at(offset));
+    std::size_t i = h & mask;
     while (slots[i] != 0) i = (i + 1) & mask;
-    slots[i] = slot;
+    slots[i] = (tag_of(h) << kTagShift) | (offset + 1);
   }
   slots_.swap(slots);
 }
