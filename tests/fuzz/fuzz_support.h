@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include "cpp/cerr_capture.h"
+
 namespace orvel::fuzz {
 
 // A broken property. Derives from std::exception alone so that no handler for the documented
@@ -25,20 +27,6 @@ inline void Require(bool holds, const std::string& property) {
   if (!holds) throw PropertyFailure(property);
 }
 
-// Collects what std::cerr receives while alive: parser diagnostics would otherwise flood the
-// fuzzer's output, and some properties are about them.
-class CerrCapture {
- public:
-  CerrCapture() : saved_(std::cerr.rdbuf(captured_.rdbuf())) {}
-  ~CerrCapture() { std::cerr.rdbuf(saved_); }
-  CerrCapture(const CerrCapture&) = delete;
-  CerrCapture& operator=(const CerrCapture&) = delete;
-
-  std::string text() const { return captured_.str(); }
-
- private:
-  std::ostringstream captured_;
-  std::streambuf* saved_;
-};
+using ::CerrCapture;  // parser diagnostics would otherwise flood the fuzzer's output
 
 }  // namespace orvel::fuzz
