@@ -62,6 +62,19 @@ bool LiteralOverflows(std::string_view literal, bool hex) {
   return magnitude >= 0;
 }
 
+// Both C conversions start alike: leading white space, then an optional sign. Returns the
+// position after them.
+std::size_t SkipSpaceAndSign(std::string_view text, bool& negative) {
+  std::size_t pos = 0;
+  while (pos < text.size() && IsAsciiSpace(text[pos])) ++pos;
+  negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  return pos;
+}
+
 }  // namespace
 
 std::string_view TrimAsciiSpace(std::string_view text) {
@@ -73,13 +86,8 @@ std::string_view TrimAsciiSpace(std::string_view text) {
 }
 
 double ParseCDouble(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size() && IsAsciiSpace(text[pos])) ++pos;
   bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
+  std::size_t pos = SkipSpaceAndSign(text, negative);
   std::string_view rest = text.substr(pos);
   auto format = std::chars_format::general;
   // strtod's "0x" prefix needs a hex digit after it (possibly after the point); otherwise only
@@ -102,13 +110,8 @@ double ParseCDouble(std::string_view text) {
 }
 
 int ParseCInt(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size() && IsAsciiSpace(text[pos])) ++pos;
   bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
+  std::size_t pos = SkipSpaceAndSign(text, negative);
   // Accumulate the magnitude with saturation just past the long range, then clamp like strtol.
   constexpr std::uint64_t kSaturated = static_cast<std::uint64_t>(LONG_MAX) + 1;
   std::uint64_t magnitude = 0;
