@@ -18,17 +18,14 @@ import time
 
 import numpy as np
 
+from proc_status import status_kib
 from pyorveltext import BM25
 
 VOCABULARY = 1_000_000
 
 
 def rss_bytes():
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) * 1024
-    raise RuntimeError("VmRSS not found")
+    return status_kib("VmRSS") * 1024
 
 
 def make_corpus(documents, seed=20261208):

@@ -25,6 +25,7 @@ import tempfile
 import time
 
 from pyorveltext import BM25
+from proc_status import status_kib
 
 REPEATS = 3
 
@@ -38,14 +39,6 @@ def best_time(action):
         action()
         best = min(best, time.perf_counter() - start)
     return best
-
-
-def status_kib(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    raise RuntimeError(f"{field} missing from /proc/self/status")
 
 
 def measure_load_memory(path):

@@ -26,6 +26,8 @@ import tempfile
 import threading
 import time
 
+from proc_status import status_kib
+
 REPO = pathlib.Path(__file__).resolve().parents[1]
 SMALL_STACK = 512 * 1024
 # Separator-free Chinese prose: no space, tab, line feed, full-width comma or full stop.
@@ -39,14 +41,6 @@ MODEL_HEAD = (
     '  "_doc_token_frequency" : {\n'
 )
 MODEL_TAIL = '\n  },\n  "_k1" : 1.200000\n}'
-
-
-def status_kib(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    raise RuntimeError(f"{field} missing from /proc/self/status")
 
 
 def data_paths(data_dir, user_dict=""):
