@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
@@ -49,17 +50,17 @@ void BindJieba(py::module_& m) {
            py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def(
           "cut",
-          [](ConstructedSelf<Jieba> self, const std::string& sentence) {
-            WordList result;
-            (*self).Cut(sentence, result.words);
+          [](ConstructedSelf<Jieba> self, std::string sentence) {
+            WordList result{std::move(sentence), {}};
+            (*self).CutSpans(result.sentence, result.spans);
             return result;
           },
           py::arg("sentence"), py::call_guard<py::gil_scoped_release>())
       .def(
           "cut_for_search",
-          [](ConstructedSelf<Jieba> self, const std::string& sentence) {
-            WordList result;
-            (*self).CutForSearch(sentence, result.words);
+          [](ConstructedSelf<Jieba> self, std::string sentence) {
+            WordList result{std::move(sentence), {}};
+            (*self).CutForSearchSpans(result.sentence, result.spans);
             return result;
           },
           py::arg("sentence"), py::call_guard<py::gil_scoped_release>());

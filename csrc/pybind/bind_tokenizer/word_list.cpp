@@ -47,16 +47,15 @@ void Fill(PyObject* str, const unsigned char* p, std::size_t n) {
 // CPython's general decoder makes up to three allocations for a short CJK word (a one-byte
 // buffer, a widened copy, a final resize), which is most of the cost of returning a cut.
 // Counting first lets each str be allocated once, at its final size and width.
-PyObject* WordToStr(const std::string& word) {
-  const auto* p = reinterpret_cast<const unsigned char*>(word.data());
-  const std::size_t n = word.size();
+PyObject* WordToStr(const char* word, std::size_t n) {
+  const auto* p = reinterpret_cast<const unsigned char*>(word);
   Py_ssize_t length = 0;
   Py_UCS4 max_char = 0;
   Py_UCS4 cp = 0;
   for (std::size_t i = 0; i < n; ++length) {
     const std::size_t size = DecodeStrict(p, i, n, cp);
     // Let CPython raise its own UnicodeDecodeError, with the usual position and reason.
-    if (size == 0) return PyUnicode_DecodeUTF8(word.data(), n, nullptr);
+    if (size == 0) return PyUnicode_DecodeUTF8(word, static_cast<Py_ssize_t>(n), nullptr);
     if (cp > max_char) max_char = cp;
     i += size;
   }
@@ -79,12 +78,12 @@ PyObject* WordToStr(const std::string& word) {
 
 }  // namespace
 
-PyObject* WordListToPython(const std::vector<std::string>& words) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(words.size()));
+PyObject* WordListToPython(const WordList& words) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(words.spans.size()));
   if (!list) return nullptr;
   Py_ssize_t index = 0;
-  for (const std::string& word : words) {
-    PyObject* str = WordToStr(word);
+  for (const tokenizer::jieba::WordSpan& span : words.spans) {
+    PyObject* str = WordToStr(words.sentence.data() + span.begin, span.end - span.begin);
     if (!str) {
       Py_DECREF(list);
       return nullptr;

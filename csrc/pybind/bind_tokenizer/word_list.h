@@ -5,17 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "tokenizer/jieba/word_span.h"
+
 namespace orvel::typing::text::pybind {
 
-// The words of one cut, returned to Python as a list of str. A type of its own so that the
-// conversion below replaces pybind11's generic one for these results only.
+// The words of one cut, returned to Python as a list of str: the sentence and each word's byte
+// span in it, so that a word's bytes are copied once, straight into its str. A type of its own
+// so that the conversion below replaces pybind11's generic one for these results only.
 struct WordList {
-  std::vector<std::string> words;
+  std::string sentence;
+  std::vector<tokenizer::jieba::WordSpan> spans;
 };
 
-// Builds a new list of str from UTF-8 words; returns null with UnicodeDecodeError set when a
+// Builds a new list of str from the UTF-8 words; returns null with UnicodeDecodeError set when a
 // word is not strictly valid UTF-8, exactly as bytes.decode("utf-8") would fail.
-PyObject* WordListToPython(const std::vector<std::string>& words);
+PyObject* WordListToPython(const WordList& words);
 
 }  // namespace orvel::typing::text::pybind
 
@@ -30,7 +34,7 @@ struct type_caster<orvel::typing::text::pybind::WordList> {
 
   static handle cast(const orvel::typing::text::pybind::WordList& src, return_value_policy,
                      handle) {
-    PyObject* list = orvel::typing::text::pybind::WordListToPython(src.words);
+    PyObject* list = orvel::typing::text::pybind::WordListToPython(src);
     if (!list) throw error_already_set();
     return list;
   }
