@@ -18,11 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "cpp/golden_file.h"
 #include "tokenizer/jieba/jieba.h"
 
 namespace {
 
 using orvel::tokenizer::jieba::Jieba;
+using orvel::tokenizer::jieba::testing::GoldenLine;
+using orvel::tokenizer::jieba::testing::ReadGoldenFile;
 using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) {
@@ -40,84 +43,15 @@ double StatusMiB(const char* field) {
   return -1.0;
 }
 
-void AppendUtf8(std::uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | cp >> 6);
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | cp >> 12);
-    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | cp >> 18);
-    out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// The "s" member of one golden line: the first JSON string after the key "s".
-std::string SentenceOf(const std::string& line) {
-  std::size_t pos = line.find("\"s\"");
-  if (pos == std::string::npos) throw std::runtime_error("golden line without \"s\"");
-  pos = line.find('"', line.find(':', pos)) + 1;
-  std::string out;
-  while (line[pos] != '"') {
-    if (line[pos] != '\\') {
-      out += line[pos++];
-      continue;
-    }
-    const char escape = line[pos + 1];
-    pos += 2;
-    switch (escape) {
-      case 'b':
-        out += '\b';
-        break;
-      case 'f':
-        out += '\f';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'u': {
-        std::uint32_t cp = std::stoul(line.substr(pos, 4), nullptr, 16);
-        pos += 4;
-        if (cp >= 0xD800 && cp < 0xDC00 && line.compare(pos, 2, "\\u") == 0) {
-          cp = 0x10000 + ((cp - 0xD800) << 10) +
-               (std::stoul(line.substr(pos + 2, 4), nullptr, 16) - 0xDC00);
-          pos += 6;
-        }
-        AppendUtf8(cp, out);
-        break;
-      }
-      default:
-        out += escape;
-    }
-  }
-  return out;
-}
-
 std::vector<std::string> BuildCorpus(const std::string& golden_path, std::size_t target_bytes,
                                      std::size_t& total_bytes) {
-  std::ifstream in(golden_path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + golden_path);
-  std::vector<std::string> sentences;
-  std::string line;
-  while (std::getline(in, line)) sentences.push_back(SentenceOf(line));
+  const std::vector<GoldenLine> lines = ReadGoldenFile(golden_path);
   std::vector<std::string> corpus;
   total_bytes = 0;
   while (total_bytes < target_bytes) {
-    for (const std::string& sentence : sentences) {
-      corpus.push_back(sentence);
-      total_bytes += sentence.size();
+    for (const GoldenLine& line : lines) {
+      corpus.push_back(line.sentence);
+      total_bytes += line.sentence.size();
     }
   }
   return corpus;
