@@ -111,6 +111,19 @@ def markdown(f):
     lines += table(["measure", "pyorveltext", "peer", "peer's figure", "pyorveltext is"], rows)
     lines += ["", "## Figures without a peer", ""]
     lines += table(["measure", "pyorveltext"], own_rows(f))
+    if "threads" in f:
+        lines += ["", "## Two threads by work per call", "",
+                  "2T/1T is two threads' throughput over one thread's. The control calls libc "
+                  "`memchr` through ctypes, which releases the interpreter lock for the call: "
+                  "it shows how much lock-free work a call needs before a second thread helps.",
+                  ""]
+        lines += table(["`cut`, bytes per call", "1 thread (MB/s)", "2T/1T"],
+                       [(f"{size:,.0f}", f"{rate:.1f}", f"{ratio:.2f}×")
+                        for size, rate, ratio in f["threads"]["cut"]])
+        lines += [""]
+        lines += table(["control, µs without the lock per call", "1 thread (µs per call)", "2T/1T"],
+                       [(f"{free:.2f}", f"{call:.3f}", f"{ratio:.2f}×")
+                        for free, call, ratio in f["threads"]["control"]])
     if f["notes"]:
         lines += ["", "## Notes", ""] + [f"- {note}" for note in f["notes"]]
     lines += ["", "## Raw output", ""]

@@ -97,6 +97,17 @@ def parse_engine(text):
     return {"modes": modes, "construction_s": build, "engine_mib": engine_mib}
 
 
+def parse_threads(text):
+    """2T/1T rows of both series: [(bytes per call, 1T MB/s, ratio)], [(free µs, 1T µs, ratio)]."""
+    row = rf"^\s+{NUMBER}\s+{NUMBER}\s+{NUMBER}$"
+    cut_part, _, control_part = text.partition("control:")
+    cut = [tuple(map(float, r)) for r in re.findall(row, cut_part, re.MULTILINE)]
+    control = [tuple(map(float, r)) for r in re.findall(row, control_part, re.MULTILINE)]
+    if not cut or not control:
+        raise ParseError("no 2T/1T rows in the output")
+    return {"cut": cut, "control": control}
+
+
 def parse_rjieba(text):
     return {mode: find(rf"^{mode}\s+{NUMBER} MB/s$", text, f"'{mode}' row")[0]
             for mode in ["cut", "cut_for_search"]}
@@ -204,6 +215,8 @@ def main():
          parse_model_file),
         ("segment", "segment_bench.py",
          ["--mb", "2", "--peer-mb", "0.3", "--repeat", "1"] if quick else [], parse_segment),
+        ("threads", "thread_scaling.py", ["--calls", "20000", "--repeat", "1"] if quick else [],
+         parse_threads),
         ("rjieba", "rjieba_peer.py", ["--mb", "0.3", "--repeat", "1"] if quick else [],
          parse_rjieba),
     ]

@@ -42,8 +42,8 @@ void TranslateFileOpenError(std::exception_ptr error) {
 void BindJieba(py::module_& m) {
   py::register_exception_translator(TranslateFileOpenError);
 
-  // Cutting only reads the engine, so the interpreter lock is released while it works; the
-  // words become a list of str after the lock is taken back.
+  // Cutting only reads the engine, so the interpreter lock is released while it works and
+  // while the words are decoded; they become a list of str after the lock is taken back.
   using Path = const std::string&;
   py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
       .def(py::init<Path, Path, Path, Path, Path>(), py::arg("dict_path"), py::arg("hmm_path"),
@@ -51,16 +51,18 @@ void BindJieba(py::module_& m) {
       .def(
           "cut",
           [](ConstructedSelf<Jieba> self, std::string sentence) {
-            WordList result{std::move(sentence), {}};
+            WordList result{std::move(sentence), {}, {}, {}};
             (*self).CutSpans(result.sentence, result.spans);
+            result.Decode();
             return result;
           },
           py::arg("sentence"), py::call_guard<py::gil_scoped_release>())
       .def(
           "cut_for_search",
           [](ConstructedSelf<Jieba> self, std::string sentence) {
-            WordList result{std::move(sentence), {}};
+            WordList result{std::move(sentence), {}, {}, {}};
             (*self).CutForSearchSpans(result.sentence, result.spans);
+            result.Decode();
             return result;
           },
           py::arg("sentence"), py::call_guard<py::gil_scoped_release>());

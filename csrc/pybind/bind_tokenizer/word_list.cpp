@@ -11,7 +11,7 @@ bool IsContinuation(unsigned char byte) {
 
 // Decodes one code point at p[i] under strict UTF-8 rules (no overlong forms, no surrogates,
 // nothing above U+10FFFF). Returns its length in bytes, or 0 when the bytes are not valid.
-std::size_t DecodeStrict(const unsigned char* p, std::size_t i, std::size_t n, Py_UCS4& cp) {
+std::size_t DecodeStrict(const unsigned char* p, std::size_t i, std::size_t n, std::uint32_t& cp) {
   const unsigned char c = p[i];
   if (c < 0x80) {
     cp = c;
@@ -35,60 +35,79 @@ std::size_t DecodeStrict(const unsigned char* p, std::size_t i, std::size_t n, P
 }
 
 template <typename Char>
-void Fill(PyObject* str, const unsigned char* p, std::size_t n) {
+void Narrow(PyObject* str, const std::uint32_t* code_points, std::size_t length) {
   auto* out = static_cast<Char*>(PyUnicode_DATA(str));
-  Py_UCS4 cp = 0;
-  for (std::size_t i = 0; i < n;) {
-    i += DecodeStrict(p, i, n, cp);
-    *out++ = static_cast<Char>(cp);
-  }
+  for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<Char>(code_points[i]);
 }
 
-// CPython's general decoder makes up to three allocations for a short CJK word (a one-byte
-// buffer, a widened copy, a final resize), which is most of the cost of returning a cut.
-// Counting first lets each str be allocated once, at its final size and width.
-PyObject* WordToStr(const char* word, std::size_t n) {
-  const auto* p = reinterpret_cast<const unsigned char*>(word);
-  Py_ssize_t length = 0;
-  Py_UCS4 max_char = 0;
-  Py_UCS4 cp = 0;
-  for (std::size_t i = 0; i < n; ++length) {
-    const std::size_t size = DecodeStrict(p, i, n, cp);
-    // Let CPython raise its own UnicodeDecodeError, with the usual position and reason.
-    if (size == 0) return PyUnicode_DecodeUTF8(word, static_cast<Py_ssize_t>(n), nullptr);
-    if (cp > max_char) max_char = cp;
-    i += size;
-  }
+PyObject* WordToStr(const WordList::Word& word, const std::uint32_t* code_points) {
   // One-character Latin-1 strings are shared singletons in CPython.
-  if (length == 1) return PyUnicode_FromOrdinal(static_cast<int>(cp));
-  PyObject* str = PyUnicode_New(length, max_char);
+  if (word.length == 1) return PyUnicode_FromOrdinal(static_cast<int>(code_points[0]));
+  PyObject* str = PyUnicode_New(word.length, word.max_char);
   if (!str) return nullptr;
   switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND:
-      Fill<Py_UCS1>(str, p, n);
+      Narrow<Py_UCS1>(str, code_points, word.length);
       break;
     case PyUnicode_2BYTE_KIND:
-      Fill<Py_UCS2>(str, p, n);
+      Narrow<Py_UCS2>(str, code_points, word.length);
       break;
     default:
-      Fill<Py_UCS4>(str, p, n);
+      Narrow<Py_UCS4>(str, code_points, word.length);
   }
   return str;
 }
 
 }  // namespace
 
-PyObject* WordListToPython(const WordList& words) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(words.spans.size()));
+void WordList::Decode() {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(sentence.data());
+  words.clear();
+  words.reserve(spans.size());
+  code_points.clear();
+  // A word never has more code points than bytes; for cut the words cover the sentence once.
+  code_points.reserve(sentence.size());
+  for (const tokenizer::jieba::WordSpan& span : spans) {
+    Word word{0, 0};
+    const std::size_t first = code_points.size();
+    for (std::size_t i = span.begin; i < span.end;) {
+      std::uint32_t cp = 0;
+      const std::size_t size = DecodeStrict(bytes, i, span.end, cp);
+      if (size == 0) {
+        word = {0, kInvalid};
+        code_points.resize(first);
+        break;
+      }
+      code_points.push_back(cp);
+      if (cp > word.max_char) word.max_char = cp;
+      ++word.length;
+      i += size;
+    }
+    words.push_back(word);
+  }
+}
+
+PyObject* WordListToPython(const WordList& decoded) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(decoded.words.size()));
   if (!list) return nullptr;
-  Py_ssize_t index = 0;
-  for (const tokenizer::jieba::WordSpan& span : words.spans) {
-    PyObject* str = WordToStr(words.sentence.data() + span.begin, span.end - span.begin);
+  const std::uint32_t* code_points = decoded.code_points.data();
+  for (std::size_t index = 0; index < decoded.words.size(); ++index) {
+    const WordList::Word& word = decoded.words[index];
+    PyObject* str = nullptr;
+    if (word.max_char == WordList::kInvalid) {
+      // Let CPython raise its own UnicodeDecodeError, with the usual position and reason.
+      const tokenizer::jieba::WordSpan& span = decoded.spans[index];
+      str = PyUnicode_DecodeUTF8(decoded.sentence.data() + span.begin,
+                                 static_cast<Py_ssize_t>(span.end - span.begin), nullptr);
+    } else {
+      str = WordToStr(word, code_points);
+      code_points += word.length;
+    }
     if (!str) {
       Py_DECREF(list);
       return nullptr;
     }
-    PyList_SET_ITEM(list, index++, str);
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(index), str);
   }
   return list;
 }

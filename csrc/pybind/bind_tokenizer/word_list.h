@@ -2,6 +2,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,16 +10,30 @@
 
 namespace orvel::typing::text::pybind {
 
-// The words of one cut, returned to Python as a list of str: the sentence and each word's byte
-// span in it, so that a word's bytes are copied once, straight into its str. A type of its own
-// so that the conversion below replaces pybind11's generic one for these results only.
+// The words of one cut on their way to a Python list of str. Everything that does not need
+// the interpreter, that is strict UTF-8 decoding and sizing each str, is done by Decode()
+// while the lock is released; under the lock only allocation and a narrowing copy remain.
+// A type of its own so that the conversion below replaces pybind11's generic one.
 struct WordList {
+  // Marks a word whose bytes are not strictly valid UTF-8.
+  static constexpr std::uint32_t kInvalid = 0xFFFFFFFF;
+
+  struct Word {
+    std::uint32_t length;    // in code points
+    std::uint32_t max_char;  // the widest code point, or kInvalid
+  };
+
   std::string sentence;
-  std::vector<tokenizer::jieba::WordSpan> spans;
+  std::vector<tokenizer::jieba::WordSpan> spans;  // byte offsets into `sentence`
+  std::vector<Word> words;                        // one per span, once decoded
+  std::vector<std::uint32_t> code_points;         // all words' code points, in word order
+
+  // Fills `words` and `code_points` from `sentence` and `spans`. Needs no Python.
+  void Decode();
 };
 
-// Builds a new list of str from the UTF-8 words; returns null with UnicodeDecodeError set when a
-// word is not strictly valid UTF-8, exactly as bytes.decode("utf-8") would fail.
+// Builds a new list of str from decoded words; returns null with UnicodeDecodeError set when
+// a word is not strictly valid UTF-8, exactly as bytes.decode("utf-8") would fail.
 PyObject* WordListToPython(const WordList& words);
 
 }  // namespace orvel::typing::text::pybind
