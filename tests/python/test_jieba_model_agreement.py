@@ -90,3 +90,45 @@ def test_engine_agrees_with_model(shared_dir, setups, extra_pair, name, count):
 def test_minimise_keeps_only_what_the_failure_needs():
     sentence = "甲乙A丙".encode() + b"\xff" + "丁".encode()
     assert differential_check.minimise(sentence, lambda s: b"A" in s and b"\xff" in s) == b"A\xff"
+
+
+def test_model_text_helpers_follow_the_c_rules():
+    from segmenter_model import atof, atoi, split
+
+    # A trailing separator adds no field, but empty fields elsewhere are kept.
+    fields = {b"": [], b"a b c ": [b"a", b"b", b"c"], b"a b c  ": [b"a", b"b", b"c", b""],
+              b" a  b": [b"", b"a", b"", b"b"], b" ": [b""], b"a\tb": [b"a\tb"]}
+    assert {s: split(s, b" ") for s in fields} == fields
+    assert split(b"a|b;c|", b"|;") == [b"a", b"b", b"c"]
+    # strtod prefixes, hex and white space; atoi truncates and wraps like the C library here.
+    floats = {b"3\r": 3.0, b"abc": 0.0, b"\t4": 4.0, b"0x10": 16.0, b"1.6e1x": 16.0,
+              b"-.5": -0.5, b"1e": 1.0, b"0x1p3": 8.0, b"-inf": float("-inf")}
+    assert {f: atof(f) for f in floats} == floats
+    ints = {b"2.9": 2, b"abc": 0, b"-5": -5, b" +7": 7, b"4294967297": 1,
+            b"99999999999": 1215752191, b"99999999999999999999": -1}
+    assert {f: atoi(f) for f in ints} == ints
+
+
+def test_lenient_encodings_decode_to_the_same_rune():
+    from segmenter_model import decode
+
+    rng = random.Random(3)
+    for value in (0x00, 0x0A, 0x41, 0x7F, 0x80, 0x7FF, 0x800, 0x4E2D, 0xFFFF, 0x10000, 0x1FFFFF):
+        for _ in range(20):
+            encoded = differential_check.lenient_encoding(value, rng)
+            assert [rune[0] for rune in decode(encoded)] == [value], encoded
+
+
+@pytest.mark.parametrize(
+    "sentence, words",
+    [
+        ("丙丁戊", ["丙", "丁戊"]),  # 丙+丁戊 and 丙丁+戊 sum equal weights: the shorter wins
+        ("甲甲甲", ["甲", "甲甲"]),  # the later duplicate 甲 20 is the one looked up
+        ("丁丁丁丁", ["丁丁丁丁"]),  # Viterbi ties keep B, the final E/S tie goes to E
+        ("Aa1.5ab", ["A", "a1", ".", "5", "ab"]),  # "a1" has a tab before its frequency
+    ],
+)
+def test_engine_breaks_ties_like_the_model(setups, sentence, words):
+    engine, model = differential_check.build_pair(setups["tiny"])
+    assert engine.cut(sentence) == words
+    assert [w.decode() for w in model.cut(sentence.encode())] == words
