@@ -62,12 +62,14 @@ TINY_MAIN_DICTIONARY = "\n".join([
     "甲乙丙 1000 n", "丙丁 0x10 n", "丁戊 1.6e1 n", "己己 5 n", "己己己 25 n", "甲 20 n",
     " 7 x", "ab 10 n", "a1 \t4 n", "a.b 2 n", "庚 1 n\r", "甲甲 400 n", "",
 ]).encode()
-# Every start and transition equal, so Viterbi meets ties at every step; emissions cover
-# different runes in different states. Also comments, blank and CRLF lines, a trailing comma,
-# a repeated key, an overlong key (for "A") and an ignored tenth data line.
+# Small whole numbers, so sums are exact and Viterbi meets ties at every step: all starts are
+# equal, every state goes to B or M at the same cost, and E and S are reached best from
+# different states (B and S), so the final E/S tie decides how the last runes join. Emissions
+# cover different runes in different states. Also comments, blank and CRLF lines, a trailing
+# comma, a repeated key, an overlong key (for "A") and an ignored tenth data line.
 TINY_HMM = (
     b"# start\n-1 -1 -1 -1\r\n  # transitions\n"
-    b"-1 -1 -1 -1\n-1 -1 -1 -1\n\t\n-1 -1 -1 -1\n-1 -1 -1 -1\n"
+    b"-2 -1 -2 -2\n-2 -2 -2 -2\n\t\n-2 -2 -2 -2\n-2 -2 -2 -1\n"
     + "甲:-1,乙:-1,丁:-2,己:-1,a:-1,\n".encode()
     + "甲:-1,乙:-1,丁:-2,己:-1,戊:-1,甲:-3\r\n".encode()
     + "甲:-1,乙:-2,己:-1".encode() + b",\xc1\x81:-0.5\n"

@@ -124,7 +124,8 @@ def test_lenient_encodings_decode_to_the_same_rune():
     [
         ("丙丁戊", ["丙", "丁戊"]),  # 丙+丁戊 and 丙丁+戊 sum equal weights: the shorter wins
         ("甲甲甲", ["甲", "甲甲"]),  # the later duplicate 甲 20 is the one looked up
-        ("丁丁丁丁", ["丁丁丁丁"]),  # Viterbi ties keep B, the final E/S tie goes to E
+        ("丁丁", ["丁丁"]),  # E (from B) and S (from S) tie at the end: E wins
+        ("丁丁丁丁", ["丁", "丁", "丁", "丁"]),  # earlier ties keep the first best state
         ("Aa1.5ab", ["A", "a1", ".", "5", "ab"]),  # "a1" has a tab before its frequency
     ],
 )
