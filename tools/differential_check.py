@@ -21,7 +21,9 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from segmenter_model import SegmenterModel  # noqa: E402
 
-DEFAULT_DATA = "/work/shared/jieba/data"
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SHARED = os.environ.get("ORVEL_SHARED_DIR", os.path.join(os.path.dirname(REPO), "shared"))
+DEFAULT_DATA = os.path.join(SHARED, "jieba", "data")
 MAIN_FILES = ("jieba.dict.utf8", "hmm_model.utf8")
 OTHER_FILES = ("idf.utf8", "stop_words.utf8")
 
@@ -414,7 +416,7 @@ def check(pairs, generator, count, report=print):
 
 
 def parse_args(argv):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=" ".join(__doc__.split("\n\n")[0].split()))
     parser.add_argument("--count", type=int, default=2000, help="sentences to generate")
     parser.add_argument("--seed", type=int, default=1, help="random seed")
     parser.add_argument("--data", default=DEFAULT_DATA, help="directory of the data files")
