@@ -10,36 +10,9 @@ Usage: python benchmarks/thread_scaling.py [--calls 200000] [--repeat 3]
 """
 import argparse
 import ctypes
-import threading
-import time
 
 import segment_bench
-
-
-def one_thread(call, items):
-    start = time.perf_counter()
-    for item in items:
-        call(item)
-    return time.perf_counter() - start
-
-
-def two_threads(call, items):
-    halves = [items[0::2], items[1::2]]
-    ready = threading.Barrier(3)
-
-    def work(part):
-        ready.wait()
-        for item in part:
-            call(item)
-
-    threads = [threading.Thread(target=work, args=(half,)) for half in halves]
-    for t in threads:
-        t.start()
-    ready.wait()
-    start = time.perf_counter()
-    for t in threads:
-        t.join()
-    return time.perf_counter() - start
+from segment_bench import one_thread, two_threads
 
 
 def best(run, call, items, repeat):
