@@ -97,6 +97,11 @@ class TestMalformedContent:
             ("甲 1 n\n乙 2 n\n\n", 3),  # a blank last line
             (b"\xe7\x94\xb2 1 n\n\xff 2 n\n", 2),  # a word that does not decode
             ("甲 1 n\n乙 0 n\n", 2),  # frequency not above 0
+            # An infinite frequency, or a sum that overflows, would make every weight NaN or
+            # -inf and silently ruin every cut.
+            ("甲 1 n\n乙 inf n\n", 2),
+            ("甲 1 n\n乙 1e400 n\n", 2),
+            ("甲 1e308 n\n乙 1e308 n\n", 2),
         ],
     )
     def test_main_dictionary_names_file_and_line(self, tmp_path, paths, content, line):
