@@ -4,7 +4,9 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
@@ -37,6 +39,17 @@ void TranslateFileOpenError(std::exception_ptr error) {
   }
 }
 
+// One cut mode as a method body: runs without the interpreter lock (see the call guard below)
+// and hands back decoded words for the list to be built once the lock is held again.
+template <void (Jieba::*CutMode)(std::string_view, std::vector<tokenizer::jieba::WordSpan>&) const>
+WordList CutWords(ConstructedSelf<Jieba> self, std::string sentence) {
+  WordList result;
+  result.sentence = std::move(sentence);
+  ((*self).*CutMode)(result.sentence, result.spans);
+  result.Decode();
+  return result;
+}
+
 }  // namespace
 
 void BindJieba(py::module_& m) {
@@ -48,24 +61,10 @@ void BindJieba(py::module_& m) {
   py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
       .def(py::init<Path, Path, Path, Path, Path>(), py::arg("dict_path"), py::arg("hmm_path"),
            py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
-      .def(
-          "cut",
-          [](ConstructedSelf<Jieba> self, std::string sentence) {
-            WordList result{std::move(sentence), {}, {}, {}};
-            (*self).CutSpans(result.sentence, result.spans);
-            result.Decode();
-            return result;
-          },
-          py::arg("sentence"), py::call_guard<py::gil_scoped_release>())
-      .def(
-          "cut_for_search",
-          [](ConstructedSelf<Jieba> self, std::string sentence) {
-            WordList result{std::move(sentence), {}, {}, {}};
-            (*self).CutForSearchSpans(result.sentence, result.spans);
-            result.Decode();
-            return result;
-          },
-          py::arg("sentence"), py::call_guard<py::gil_scoped_release>());
+      .def("cut", &CutWords<&Jieba::CutSpans>, py::arg("sentence"),
+           py::call_guard<py::gil_scoped_release>())
+      .def("cut_for_search", &CutWords<&Jieba::CutForSearchSpans>, py::arg("sentence"),
+           py::call_guard<py::gil_scoped_release>());
 }
 
 }  // namespace orvel::typing::text::pybind
