@@ -20,8 +20,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "search/bm25/bm25.h"
-#include "search/bm25/model_file_writer.h"
-#include "search/bm25/plain_model_text.h"
+#include "search/bm25/model_file.h"
 
 namespace orvel::fuzz {
 
@@ -66,7 +65,8 @@ inline std::string DumpToText(const BM25& model) {
   std::size_t size = 0;
   std::FILE* stream = open_memstream(&buffer, &size);
   Require(stream != nullptr, "a memory stream opens");
-  const bool written = orvel::typing::text::write_model_file(model, stream);  // closes it
+  bool written = orvel::typing::text::write_model_text(model, stream);
+  written = std::fclose(stream) == 0 && written;
   std::string text(buffer, size);
   std::free(buffer);
   Require(written, "writing to memory succeeds");

@@ -4,6 +4,8 @@
 // its only user, so it does no more than that file needs: seven kinds, deep copies, a few
 // typed reads, and parse errors reported as one line on std::cerr instead of exceptions.
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <type_traits>
 #include <utility>
 
@@ -326,6 +330,219 @@ inline std::ostream& operator<<(std::ostream& os, const JSON& value) {
   return os << value.dump(1, "  ");
 }
 
+// The byte-level rules for numbers and strings, shared by the parser below and by the model
+// file's fast reader (model_file.h): one copy of each rule means the two readers cannot come to
+// disagree about what a number or a string is.
+
+// The parser's whitespace: the default locale's isspace, fixed so that no locale can widen it.
+inline bool IsJsonWhitespace(char ch) {
+  return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+}
+
+// How a number's text ended.
+enum class NumberEnd {
+  kNumber,       // ended cleanly, by whitespace, ',', ']' or '}'
+  kBadExponent,  // an exponent followed by some other byte
+  kUnexpected,   // a mantissa followed by some other byte
+};
+
+struct NumberScan {
+  NumberEnd end = NumberEnd::kNumber;
+  std::string_view mantissa;   // '-', '.' and digits in any order, as the text has them
+  std::string exponent_text;   // the exponent's digits, with '-' in front when negative
+  bool real = false;           // the mantissa holds a '.'
+  bool has_exponent = false;   // an 'e' or 'E' followed the mantissa
+  char offending = '\0';       // the byte that ended the number badly
+};
+
+// Scans the number whose first byte ('-' or a digit) is at `pos`. Lenient by design: '-' and
+// '.' may stand anywhere in the mantissa. After a clean end `pos` is on the byte that ended the
+// number; after a bad end it is just past the offending byte. Bytes at or past the end of the
+// text read as NUL, which ends no number cleanly.
+inline NumberScan ScanNumber(std::string_view text, std::size_t& pos) {
+  const auto at = [&text](std::size_t index) { return index < text.size() ? text[index] : '\0'; };
+  const auto ends_number = [](char ch) {
+    return IsJsonWhitespace(ch) || ch == ',' || ch == ']' || ch == '}';
+  };
+  NumberScan scan;
+  const std::size_t start = pos;
+  char ch;
+  while (true) {
+    ch = at(pos);
+    ++pos;
+    if (ch == '.') {
+      scan.real = true;
+    } else if (ch != '-' && !(ch >= '0' && ch <= '9')) {
+      break;
+    }
+  }
+  scan.mantissa = text.substr(start, pos - 1 - start);
+  if (ch == 'e' || ch == 'E') {
+    scan.has_exponent = true;
+    if (at(pos) == '-') {
+      scan.exponent_text += '-';
+      ++pos;
+    } else if (at(pos) == '+') {
+      ++pos;
+    }
+    while (true) {
+      ch = at(pos);
+      ++pos;
+      if (!(ch >= '0' && ch <= '9')) break;
+      scan.exponent_text += ch;
+    }
+    if (!ends_number(ch)) {
+      scan.end = NumberEnd::kBadExponent;
+      scan.offending = ch;
+      return scan;
+    }
+  } else if (!ends_number(ch)) {
+    scan.end = NumberEnd::kUnexpected;
+    scan.offending = ch;
+    return scan;
+  }
+  --pos;
+  return scan;
+}
+
+// A cleanly ended number's value.
+struct NumberValue {
+  bool real;
+  double real_value;
+  int64_t integer_value;
+};
+
+// Converts a cleanly ended number as the standard conversions do: they read the longest valid
+// prefix, throw std::invalid_argument when there is none and std::out_of_range when the value
+// does not fit. A mantissa with '.' or an exponent gives a Real, any other an Integer.
+inline NumberValue ConvertNumber(const NumberScan& scan) {
+  long exponent = 0;
+  if (scan.has_exponent) exponent = std::stol(scan.exponent_text, nullptr, 10);
+  NumberValue value{scan.real || scan.has_exponent, 0.0, 0};
+  if (scan.real) {
+    value.real_value =
+        std::stod(std::string(scan.mantissa)) * std::pow(10.0, static_cast<double>(exponent));
+    return value;
+  }
+  // Fast path for the common '-'? digits form, where std::from_chars reads what std::stol
+  // reads; everything else (and every failure, for its exception) goes to std::stol itself.
+  int64_t integer = 0;
+  const char* first = scan.mantissa.data();
+  const char* last = first + scan.mantissa.size();
+  const auto [end, error] = std::from_chars(first, last, integer);
+  if (error != std::errc() || end != last || scan.mantissa.empty()) {
+    integer = static_cast<int64_t>(std::stol(std::string(scan.mantissa), nullptr, 10));
+  }
+  if (scan.has_exponent) {
+    value.real_value = static_cast<double>(integer) * std::pow(10.0, static_cast<double>(exponent));
+  } else {
+    value.integer_value = integer;
+  }
+  return value;
+}
+
+// How a string's text ended.
+enum class StringEnd {
+  kClosed,      // at its closing quote
+  kTextEnded,   // the text ended first; the string holds everything up to there
+  kBadUnicode,  // a \u escape with a byte that is not a hexadecimal digit
+};
+
+struct StringScan {
+  StringEnd end = StringEnd::kClosed;
+  // The string's text: a view of the input when it holds no escape (no copy), otherwise of
+  // the caller's scratch buffer. Empty after a bad \u escape.
+  std::string_view text;
+  char offending = '\0';  // the bad \u digit
+};
+
+// Scans the String whose opening quote is at `pos`, decoding escapes: \" \\ \/ \b \f \n \r \t
+// give their byte, \u and four hexadecimal digits stay as those six characters (never decoded),
+// and any other escape leaves a single backslash, dropping the letter. Leaves `pos` past the
+// closing quote, at the end of the text when it ends first, or on the 'u' of a bad \u escape.
+inline StringScan ScanString(std::string_view text, std::size_t& pos, std::string& scratch) {
+  StringScan scan;
+  const std::size_t start = pos + 1;
+  std::size_t index = start;
+  while (index < text.size() && text[index] != '"' && text[index] != '\\') ++index;
+  if (index >= text.size()) {
+    scan.end = StringEnd::kTextEnded;
+    scan.text = text.substr(std::min(start, text.size()));
+    pos = text.size();
+    return scan;
+  }
+  if (text[index] == '"') {
+    scan.text = text.substr(start, index - start);
+    pos = index + 1;
+    return scan;
+  }
+  // An escape: decode from here into the scratch buffer.
+  scratch.assign(text.substr(start, index - start));
+  pos = index - 1;
+  const auto at = [&text](std::size_t i) { return i < text.size() ? text[i] : '\0'; };
+  const auto is_hex = [](char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
+  };
+  while (true) {
+    ++pos;
+    if (pos >= text.size()) {
+      pos = text.size();
+      scan.end = StringEnd::kTextEnded;
+      break;
+    }
+    const char ch = text[pos];
+    if (ch == '"') {
+      ++pos;
+      break;
+    }
+    if (ch != '\\') {
+      scratch += ch;
+      continue;
+    }
+    ++pos;
+    switch (const char escape = at(pos)) {
+      case '"':
+      case '\\':
+      case '/':
+        scratch += escape;
+        break;
+      case 'b':
+        scratch += '\b';
+        break;
+      case 'f':
+        scratch += '\f';
+        break;
+      case 'n':
+        scratch += '\n';
+        break;
+      case 'r':
+        scratch += '\r';
+        break;
+      case 't':
+        scratch += '\t';
+        break;
+      case 'u':
+        for (std::size_t offset = 1; offset <= 4; ++offset) {
+          if (!is_hex(at(pos + offset))) {
+            scan.end = StringEnd::kBadUnicode;
+            scan.offending = at(pos + offset);
+            scan.text = {};
+            return scan;
+          }
+        }
+        scratch += "\\u";
+        scratch.append(text.substr(pos + 1, 4));
+        pos += 4;
+        break;
+      default:
+        scratch += '\\';
+        break;
+    }
+  }
+  scan.text = scratch;
+  return scan;
+}
+
 namespace {
 
 inline std::string json_escape(const std::string& text) {
@@ -405,20 +622,9 @@ class TextParser {
 
  private:
   static bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
-  // The default locale's isspace, fixed so that no locale can widen it.
-  static bool IsWhitespace(char ch) {
-    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
-  }
-  static bool EndsNumber(char ch) {
-    return IsWhitespace(ch) || ch == ',' || ch == ']' || ch == '}';
-  }
-  static bool IsHexDigit(char ch) {
-    return IsDigit(ch) || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
-  }
 
   char At(std::size_t index) const { return index < text_.size() ? text_[index] : '\0'; }
   char Current() const { return At(pos_); }
-  bool AtEnd() const { return pos_ >= text_.size(); }
   // Up to `count` bytes from the position, fewer where the text ends.
   std::string Upcoming(std::size_t count) const {
     return pos_ < text_.size() ? text_.substr(pos_, count) : std::string();
@@ -427,7 +633,7 @@ class TextParser {
     return pos_ < text_.size() && text_.compare(pos_, length, word) == 0;
   }
   void SkipWhitespace() {
-    while (IsWhitespace(Current())) ++pos_;
+    while (IsJsonWhitespace(Current())) ++pos_;
   }
 
   static void Report(const char* message, const std::string& found) {
@@ -505,65 +711,15 @@ class TextParser {
 
   // Position on the opening quote. Returns the text, or empty text after a bad \u escape.
   std::string ParseString() {
-    std::string text;
-    while (true) {
-      ++pos_;
-      if (AtEnd()) {
-        // Unterminated: the string ends with the text, leaving the position on the end.
-        pos_ = text_.size();
-        return text;
-      }
-      const char ch = Current();
-      if (ch == '"') {
-        ++pos_;
-        return text;
-      }
-      if (ch != '\\') {
-        text += ch;
-        continue;
-      }
-      ++pos_;
-      switch (const char escape = Current()) {
-        case '"':
-        case '\\':
-        case '/':
-          text += escape;
-          break;
-        case 'b':
-          text += '\b';
-          break;
-        case 'f':
-          text += '\f';
-          break;
-        case 'n':
-          text += '\n';
-          break;
-        case 'r':
-          text += '\r';
-          break;
-        case 't':
-          text += '\t';
-          break;
-        case 'u':
-          // Kept as the six characters; the model file never needs the code point.
-          for (std::size_t offset = 1; offset <= 4; ++offset) {
-            const char digit = At(pos_ + offset);
-            if (!IsHexDigit(digit)) {
-              Report("ERROR: String: Expected hex character in unicode escape, found '",
-                     std::string(1, digit));
-              return std::string();
-            }
-          }
-          text += "\\u";
-          text.append(text_, pos_ + 1, 4);
-          pos_ += 4;
-          break;
-        default:
-          // An unknown escape keeps the backslash and drops the letter.
-          text += '\\';
-          break;
-      }
+    std::string scratch;
+    const StringScan scan = ScanString(text_, pos_, scratch);
+    if (scan.end == StringEnd::kBadUnicode) {
+      Report("ERROR: String: Expected hex character in unicode escape, found '",
+             std::string(1, scan.offending));
+      return std::string();
     }
+    // An unterminated string ends with the text, leaving the position on the end.
+    return std::string(scan.text);
   }
 
   JSON ParseBool() {
@@ -589,58 +745,24 @@ class TextParser {
     return JSON();
   }
 
-  // Lenient by design: '-' and '.' may stand anywhere in the mantissa, and the standard
-  // conversions read the longest valid prefix. Their exceptions are left to the caller.
+  // Lenient by design (see ScanNumber); the conversions' exceptions are left to the caller.
   JSON ParseNumber() {
-    std::string mantissa;
-    std::string exponent_text;
-    long exponent = 0;
-    bool real = false;
-    char ch;
-    while (true) {
-      ch = Current();
-      ++pos_;
-      if (ch == '-' || IsDigit(ch)) {
-        mantissa += ch;
-      } else if (ch == '.') {
-        mantissa += ch;
-        real = true;
-      } else {
-        break;
-      }
-    }
-    if (ch == 'e' || ch == 'E') {
-      if (Current() == '-') {
-        exponent_text += '-';
-        ++pos_;
-      } else if (Current() == '+') {
-        ++pos_;
-      }
-      while (true) {
-        ch = Current();
-        ++pos_;
-        if (!IsDigit(ch)) break;
-        exponent_text += ch;
-      }
-      if (!EndsNumber(ch)) {
-        Report("ERROR: Number: Expected a number for exponent, found '", std::string(1, ch));
-        return JSON();
-      }
-      exponent = std::stol(exponent_text, nullptr, 10);
-    } else if (!EndsNumber(ch)) {
-      Report("ERROR: Number: unexpected character '", std::string(1, ch));
+    const NumberScan scan = ScanNumber(text_, pos_);
+    if (scan.end == NumberEnd::kBadExponent) {
+      Report("ERROR: Number: Expected a number for exponent, found '",
+             std::string(1, scan.offending));
       return JSON();
     }
-    --pos_;
-
+    if (scan.end == NumberEnd::kUnexpected) {
+      Report("ERROR: Number: unexpected character '", std::string(1, scan.offending));
+      return JSON();
+    }
+    const NumberValue number = ConvertNumber(scan);
     JSON value;
-    if (real) {
-      value = std::stod(mantissa) * std::pow(10.0, static_cast<double>(exponent));
-    } else if (!exponent_text.empty()) {
-      value = static_cast<double>(std::stol(mantissa, nullptr, 10)) *
-              std::pow(10.0, static_cast<double>(exponent));
+    if (number.real) {
+      value = number.real_value;
     } else {
-      value = static_cast<int64_t>(std::stol(mantissa, nullptr, 10));
+      value = number.integer_value;
     }
     return value;
   }

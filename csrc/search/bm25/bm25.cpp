@@ -4,7 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "search/bm25/integer_token.h"
+#include "search/bm25/model_file.h"
 
 namespace orvel::typing::text {
 namespace {
@@ -38,6 +38,17 @@ void normalise_query_weights(std::map<Key, double>& weights) {
   for (auto& entry : weights) entry.second /= sum;
 }
 
+// Calls `use` with the table key of `token`: a string token's own bytes, an integer token's
+// decimal text.
+template <typename Use>
+decltype(auto) with_key(const std::string& token, Use&& use) {
+  return use(std::string_view(token));
+}
+template <typename Use>
+decltype(auto) with_key(long long token, Use&& use) {
+  return use(IntegerTokenText(token).view());
+}
+
 }  // namespace
 
 BM25::BM25(double b, double k1) : _b(b), _k1(k1) {
@@ -47,35 +58,55 @@ BM25::BM25(double b, double k1) : _b(b), _k1(k1) {
 
 BM25::~BM25() = default;
 
-void BM25::train(const std::vector<std::string>& tokens_vec) {
-  if (tokens_vec.empty()) throw std::runtime_error(kEmptyTrainingMessage);
-  _train(tokens_vec);
-}
-
-void BM25::train(const std::vector<long long>& tokens_vec) {
-  if (tokens_vec.empty()) throw std::runtime_error(kEmptyTrainingMessage);
-  _train(tokens_vec);
-}
+void BM25::train(const std::vector<std::string>& tokens_vec) { train_one(tokens_vec); }
+void BM25::train(const std::vector<long long>& tokens_vec) { train_one(tokens_vec); }
 
 void BM25::train(const std::vector<std::vector<long long>>& tokens_vec) {
   if (tokens_vec.empty()) throw std::runtime_error(kEmptyTrainingMessage);
   for (const auto& document : tokens_vec) _train(document);
 }
 
-// Adding each occurrence straight into the corpus table gives the same counts as counting
-// the document first and merging, without a per-document hash map.
-void BM25::_train(const std::vector<std::string>& tokens_vec) {
-  if (tokens_vec.empty()) return;
-  for (const std::string& token : tokens_vec) {
-    saturating_add(_doc_token_frequency.find_or_insert(token), 1);
-  }
-  add_document_length(tokens_vec.size());
+void BM25::_train(const std::vector<std::string>& tokens_vec) { train_step(tokens_vec); }
+void BM25::_train(const std::vector<long long>& tokens_vec) { train_step(tokens_vec); }
+
+std::unordered_map<std::string, int64_t> BM25::_token_frequency(
+    const std::vector<std::string>& tokens_vec) {
+  return count_tokens(tokens_vec);
+}
+std::unordered_map<long long, int64_t> BM25::_token_frequency(
+    const std::vector<long long>& tokens_vec) {
+  return count_tokens(tokens_vec);
 }
 
-void BM25::_train(const std::vector<long long>& tokens_vec) {
+std::map<std::string, double> BM25::encode_document(const std::vector<std::string>& tokens) {
+  return document_weights(tokens);
+}
+std::map<long long, double> BM25::encode_document(const std::vector<long long>& tokens) {
+  return document_weights(tokens);
+}
+
+std::map<std::string, double> BM25::encode_query(const std::vector<std::string>& tokens) {
+  return query_weights(tokens);
+}
+std::map<long long, double> BM25::encode_query(const std::vector<long long>& tokens) {
+  return query_weights(tokens);
+}
+
+template <typename Token>
+void BM25::train_one(const std::vector<Token>& tokens_vec) {
+  if (tokens_vec.empty()) throw std::runtime_error(kEmptyTrainingMessage);
+  train_step(tokens_vec);
+}
+
+// Adding each occurrence straight into the corpus table gives the same counts as counting
+// the document first and merging, without a per-document hash map.
+template <typename Token>
+void BM25::train_step(const std::vector<Token>& tokens_vec) {
   if (tokens_vec.empty()) return;
-  for (const long long token : tokens_vec) {
-    saturating_add(_doc_token_frequency.find_or_insert(IntegerTokenText(token).view()), 1);
+  for (const Token& token : tokens_vec) {
+    with_key(token, [this](std::string_view key) {
+      saturating_add(_doc_token_frequency.find_or_insert(key), 1);
+    });
   }
   add_document_length(tokens_vec.size());
 }
@@ -86,17 +117,10 @@ void BM25::add_document_length(std::size_t length) {
   _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
 }
 
-std::unordered_map<std::string, int64_t> BM25::_token_frequency(
-    const std::vector<std::string>& tokens_vec) {
-  std::unordered_map<std::string, int64_t> counts;
-  for (const std::string& token : tokens_vec) ++counts[token];
-  return counts;
-}
-
-std::unordered_map<long long, int64_t> BM25::_token_frequency(
-    const std::vector<long long>& tokens_vec) {
-  std::unordered_map<long long, int64_t> counts;
-  for (const long long token : tokens_vec) ++counts[token];
+template <typename Token>
+std::unordered_map<Token, int64_t> BM25::count_tokens(const std::vector<Token>& tokens_vec) {
+  std::unordered_map<Token, int64_t> counts;
+  for (const Token& token : tokens_vec) ++counts[token];
   return counts;
 }
 
@@ -120,43 +144,26 @@ void BM25::check_initialized() const {
 
 // The result map doubles as the occurrence count: counts are exact in a double, and a
 // separate hash map per call would only add allocations.
-std::map<std::string, double> BM25::encode_document(const std::vector<std::string>& tokens) {
-  std::map<std::string, double> weights;
+template <typename Token>
+std::map<Token, double> BM25::document_weights(const std::vector<Token>& tokens) const {
+  std::map<Token, double> weights;
   if (tokens.empty()) return weights;
   check_initialized();
-  for (const std::string& token : tokens) weights[token] += 1.0;
+  for (const Token& token : tokens) weights[token] += 1.0;
   counts_to_document_weights(weights, tokens.size(), _b, _k1, _doc_length_average);
   return weights;
 }
 
-std::map<long long, double> BM25::encode_document(const std::vector<long long>& tokens) {
-  std::map<long long, double> weights;
+template <typename Token>
+std::map<Token, double> BM25::query_weights(const std::vector<Token>& tokens) const {
+  std::map<Token, double> weights;
   if (tokens.empty()) return weights;
   check_initialized();
-  for (const long long token : tokens) weights[token] += 1.0;
-  counts_to_document_weights(weights, tokens.size(), _b, _k1, _doc_length_average);
-  return weights;
-}
-
-std::map<std::string, double> BM25::encode_query(const std::vector<std::string>& tokens) {
-  std::map<std::string, double> weights;
-  if (tokens.empty()) return weights;
-  check_initialized();
-  for (const std::string& token : tokens) {
+  for (const Token& token : tokens) {
     auto [it, inserted] = weights.try_emplace(token, 0.0);
-    if (inserted) it->second = idf_of_key(token);
-  }
-  normalise_query_weights(weights);
-  return weights;
-}
-
-std::map<long long, double> BM25::encode_query(const std::vector<long long>& tokens) {
-  std::map<long long, double> weights;
-  if (tokens.empty()) return weights;
-  check_initialized();
-  for (const long long token : tokens) {
-    auto [it, inserted] = weights.try_emplace(token, 0.0);
-    if (inserted) it->second = idf_of_key(IntegerTokenText(token).view());
+    if (inserted) {
+      it->second = with_key(token, [this](std::string_view key) { return idf_of_key(key); });
+    }
   }
   normalise_query_weights(weights);
   return weights;

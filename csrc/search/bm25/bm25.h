@@ -59,6 +59,19 @@ class BM25 {
   const TokenCountTable& doc_token_frequency() const { return _doc_token_frequency; }
 
  private:
+  // One body for each operation above that takes string or integer tokens (Token is
+  // std::string or long long); the public overloads forward to these.
+  template <typename Token>
+  void train_one(const std::vector<Token>& tokens_vec);
+  template <typename Token>
+  void train_step(const std::vector<Token>& tokens_vec);
+  template <typename Token>
+  static std::unordered_map<Token, int64_t> count_tokens(const std::vector<Token>& tokens_vec);
+  template <typename Token>
+  std::map<Token, double> document_weights(const std::vector<Token>& tokens) const;
+  template <typename Token>
+  std::map<Token, double> query_weights(const std::vector<Token>& tokens) const;
+
   void add_document_length(std::size_t length);
   void check_initialized() const;
   double idf_of_key(std::string_view key) const;
