@@ -244,4 +244,45 @@ TEST_F(BM25ModelFile, UnloadableValuesAreRefusedLikeAWrongKind) {
   EXPECT_EQ(CountOf(model, "a"), 0);
 }
 
+// One token per escapable byte, each in a model of its own, so that losing any one byte from
+// the writer's escape set fails its own case: the file would hold the raw byte (no longer JSON,
+// and a double quote would cut the table short) and the token would not come back.
+TEST_F(BM25ModelFile, EachEscapableByteIsWrittenEscapedAndComesBack) {
+  const std::vector<std::pair<char, std::string>> escapes = {
+      {'"', "\\\""}, {'\\', "\\\\"}, {'\b', "\\b"}, {'\f', "\\f"},
+      {'\n', "\\n"}, {'\r', "\\r"},  {'\t', "\\t"},
+  };
+  for (const auto& [byte, written] : escapes) {
+    const std::string token = std::string("x") + byte + "y";
+    SCOPED_TRACE(written);
+    BM25 model(0.75, 1.2);
+    model.train(std::vector<std::string>{token});
+    const std::string text = DumpText(model);
+    EXPECT_NE(text.find("\n    \"x" + written + "y\" : 1\n"), std::string::npos) << text;
+    BM25 loaded(0.75, 1.2);
+    CerrCapture quiet;
+    loaded.load(text);
+    EXPECT_EQ(quiet.text(), "");
+    EXPECT_EQ(StateOf(loaded).table, StateOf(model).table);
+  }
+}
+
+// Bytes outside the escape set go out raw and come back: escaping them (as \u sequences,
+// which the parser keeps undecoded) would change the token.
+TEST_F(BM25ModelFile, OtherBytesAreWrittenRawAndComeBack) {
+  for (const std::string& token : {std::string("a/b"), std::string("a\x01b"),
+                                   std::string("a\x7f"
+                                               "b"),
+                                   std::string("a\0b", 3), std::string("\xc3\xa9\xff")}) {
+    SCOPED_TRACE(token);
+    BM25 model(0.75, 1.2);
+    model.train(std::vector<std::string>{token});
+    const std::string text = DumpText(model);
+    EXPECT_NE(text.find("\n    \"" + token + "\" : 1\n"), std::string::npos);
+    BM25 loaded(0.75, 1.2);
+    loaded.load(text);
+    EXPECT_EQ(StateOf(loaded).table, StateOf(model).table);
+  }
+}
+
 }  // namespace

@@ -348,11 +348,11 @@ enum class NumberEnd {
 
 struct NumberScan {
   NumberEnd end = NumberEnd::kNumber;
-  std::string_view mantissa;   // '-', '.' and digits in any order, as the text has them
-  std::string exponent_text;   // the exponent's digits, with '-' in front when negative
-  bool real = false;           // the mantissa holds a '.'
-  bool has_exponent = false;   // an 'e' or 'E' followed the mantissa
-  char offending = '\0';       // the byte that ended the number badly
+  std::string_view mantissa;  // '-', '.' and digits in any order, as the text has them
+  std::string exponent_text;  // the exponent's digits, with '-' in front when negative
+  bool real = false;          // the mantissa holds a '.'
+  bool has_exponent = false;  // an 'e' or 'E' followed the mantissa
+  char offending = '\0';      // the byte that ended the number badly
 };
 
 // Scans the number whose first byte ('-' or a digit) is at `pos`. Lenient by design: '-' and

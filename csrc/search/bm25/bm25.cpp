@@ -58,16 +58,24 @@ BM25::BM25(double b, double k1) : _b(b), _k1(k1) {
 
 BM25::~BM25() = default;
 
-void BM25::train(const std::vector<std::string>& tokens_vec) { train_one(tokens_vec); }
-void BM25::train(const std::vector<long long>& tokens_vec) { train_one(tokens_vec); }
+void BM25::train(const std::vector<std::string>& tokens_vec) {
+  train_one(tokens_vec);
+}
+void BM25::train(const std::vector<long long>& tokens_vec) {
+  train_one(tokens_vec);
+}
 
 void BM25::train(const std::vector<std::vector<long long>>& tokens_vec) {
   if (tokens_vec.empty()) throw std::runtime_error(kEmptyTrainingMessage);
   for (const auto& document : tokens_vec) _train(document);
 }
 
-void BM25::_train(const std::vector<std::string>& tokens_vec) { train_step(tokens_vec); }
-void BM25::_train(const std::vector<long long>& tokens_vec) { train_step(tokens_vec); }
+void BM25::_train(const std::vector<std::string>& tokens_vec) {
+  train_step(tokens_vec);
+}
+void BM25::_train(const std::vector<long long>& tokens_vec) {
+  train_step(tokens_vec);
+}
 
 std::unordered_map<std::string, int64_t> BM25::_token_frequency(
     const std::vector<std::string>& tokens_vec) {

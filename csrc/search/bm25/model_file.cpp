@@ -63,8 +63,8 @@ ParsedModelText::ParsedModelText(const std::string& text) : root_(json::JSON::Lo
   bool ok = false;
   scalars_.doc_count = root_["_doc_count"].GetInteger(ok);
   if (!ok || !is_loadable_count(scalars_.doc_count)) fail_load(ModelKey::kDocCount);
-  scalars_.doc_length_average = checked_real(root_, "_doc_length_average",
-                                             ModelKey::kDocLengthAverage, is_loadable_average);
+  scalars_.doc_length_average =
+      checked_real(root_, "_doc_length_average", ModelKey::kDocLengthAverage, is_loadable_average);
   scalars_.b = checked_real(root_, "_b", ModelKey::kB, is_loadable_parameter);
   scalars_.k1 = checked_real(root_, "_k1", ModelKey::kK1, is_loadable_parameter);
 }
@@ -336,119 +336,94 @@ bool sync_descriptor(int fd) {
   return ::fsync(fd) == 0 || errno == EINVAL;
 }
 
-// The file a dump writes. A regular file (or a path with nothing there yet) is replaced by
-// renaming a finished, synced temporary file over it, so that a failed dump, a kill or a power
-// loss leaves the old model or the new one, never a truncated one. Devices and pipes cannot be
-// renamed over and are written in place; so is a file whose directory the process may not
-// write (a service that owns its model file but not the directory must still be able to save),
-// which gives up that guarantee.
-class DumpFile {
- public:
-  DumpFile() = default;
-  DumpFile(const DumpFile&) = delete;
-  DumpFile& operator=(const DumpFile&) = delete;
-  ~DumpFile() {
-    if (stream_) std::fclose(stream_);
-    if (directory_ >= 0) ::close(directory_);
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  }
-
-  // Opens the file to write into; the message of the failure, or nullptr.
-  const char* open(const std::string& path) {
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    const bool is_link = fs::is_symlink(fs::symlink_status(path, error));
-    if (status.type() == fs::file_type::not_found) {
-      // A dangling link is written through, as a plain open would.
-      if (is_link) return open_in_place(path);
-      return open_temporary(path, false, 0);
-    }
-    if (status.type() != fs::file_type::regular) return open_in_place(path);
-    fs::path target = path;
-    if (is_link) {
-      // Replace the file the link points to, keeping the link.
-      target = fs::canonical(path, error);
-      if (error) return open_in_place(path);
-    }
-    struct stat info;
-    if (::stat(target.c_str(), &info) != 0) return kOpenFailed;
-    // Renaming would replace a file we may not write; refuse it as opening it would.
-    const int probe = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (probe < 0) return kOpenFailed;
-    ::close(probe);
-    return open_temporary(target, true, info.st_mode & 07777);
-  }
-
-  std::FILE* stream() const { return stream_; }
-
-  // Flushes, syncs and closes the file; then renames it over the target and syncs the
-  // directory. False on any failure: before the rename the target is untouched and the
-  // temporary file removed; a failure to sync the directory comes after the rename, so the
-  // new model is in place but may not survive a power loss.
-  bool commit() {
-    std::FILE* stream = stream_;
-    stream_ = nullptr;
-    bool ok = std::fflush(stream) == 0 && sync_descriptor(::fileno(stream));
-    ok = std::fclose(stream) == 0 && ok;
-    if (!ok || temporary_.empty()) return ok;
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
-    temporary_.clear();
-    return sync_descriptor(directory_);
-  }
-
- private:
-  const char* open_in_place(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return kOpenFailed;
-    return attach(fd) ? nullptr : kOpenFailed;
-  }
-
-  // A new file beside `target`, opened for exclusive writing. It gets the target's mode from
-  // the start (umask can only narrow it, the fchmod then restores it exactly), so a private
-  // model is never readable by others, not even briefly; a new model gets 0666 less the umask.
-  const char* open_temporary(const fs::path& target, bool existed, mode_t mode) {
-    const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::random_device random;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-      temporary_ = directory / ("." + target.filename().string() + ".tmp-" + suffix);
-      fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                  existed ? (mode & 0777) : 0666);
-      if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-      const int open_error = errno;
-      temporary_.clear();
-      // A directory we may not write: replace an existing file in place.
-      if (existed && (open_error == EACCES || open_error == EPERM)) {
-        return open_in_place(target.string());
-      }
-      return kOpenFailed;
-    }
-    target_ = target;
-    if (!attach(fd)) return kWriteFailed;
-    if (existed && ::fchmod(fd, mode) != 0) return kWriteFailed;
-    directory_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // Without the directory the rename could not be made durable.
-    if (directory_ < 0) return kWriteFailed;
-    return nullptr;
-  }
-
-  bool attach(int fd) {
-    stream_ = ::fdopen(fd, "wb");
-    if (!stream_) ::close(fd);
-    return stream_ != nullptr;
-  }
-
-  std::FILE* stream_ = nullptr;
-  fs::path temporary_;  // empty when writing in place or once renamed
-  fs::path target_;
-  int directory_ = -1;
-};
-
 }  // namespace
+
+ModelFileDestination::~ModelFileDestination() {
+  if (stream_) std::fclose(stream_);
+  if (directory_ >= 0) ::close(directory_);
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+const char* ModelFileDestination::open(const std::string& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  const bool is_link = fs::is_symlink(fs::symlink_status(path, error));
+  if (status.type() == fs::file_type::not_found) {
+    // A dangling link is written through, as a plain open would.
+    if (is_link) return open_in_place(path);
+    return open_temporary(path, false, 0);
+  }
+  if (status.type() != fs::file_type::regular) return open_in_place(path);
+  fs::path target = path;
+  if (is_link) {
+    // Replace the file the link points to, keeping the link.
+    target = fs::canonical(path, error);
+    if (error) return open_in_place(path);
+  }
+  struct stat info;
+  if (::stat(target.c_str(), &info) != 0) return kOpenFailed;
+  // Renaming would replace a file we may not write; refuse it as opening it would.
+  const int probe = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (probe < 0) return kOpenFailed;
+  ::close(probe);
+  return open_temporary(target, true, info.st_mode & 07777);
+}
+
+bool ModelFileDestination::commit() {
+  std::FILE* stream = stream_;
+  stream_ = nullptr;
+  bool ok = std::fflush(stream) == 0 && sync_descriptor(::fileno(stream));
+  ok = std::fclose(stream) == 0 && ok;
+  if (!ok || temporary_.empty()) return ok;
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+  temporary_.clear();
+  return sync_descriptor(directory_);
+}
+
+const char* ModelFileDestination::open_in_place(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return kOpenFailed;
+  return attach(fd) ? nullptr : kOpenFailed;
+}
+
+// Created with the target's mode, which the umask can only narrow; the fchmod then restores
+// it exactly, before any byte is written.
+const char* ModelFileDestination::open_temporary(const fs::path& target, bool existed,
+                                                 unsigned mode) {
+  const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::random_device random;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+    temporary_ = directory / ("." + target.filename().string() + ".tmp-" + suffix);
+    fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                existed ? static_cast<mode_t>(mode & 0777) : static_cast<mode_t>(0666));
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    const int open_error = errno;
+    temporary_.clear();
+    // A directory we may not write: replace an existing file in place.
+    if (existed && (open_error == EACCES || open_error == EPERM)) {
+      return open_in_place(target.string());
+    }
+    return kOpenFailed;
+  }
+  target_ = target;
+  if (!attach(fd)) return kWriteFailed;
+  if (existed && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) return kWriteFailed;
+  directory_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Without the directory the rename could not be made durable.
+  if (directory_ < 0) return kWriteFailed;
+  return nullptr;
+}
+
+bool ModelFileDestination::attach(int fd) {
+  stream_ = ::fdopen(fd, "wb");
+  if (!stream_) ::close(fd);
+  return stream_ != nullptr;
+}
 
 void BM25::dump(const std::string& path) const {
   // A NUL byte would end the path early at the C library: the model would land in a file
@@ -456,7 +431,7 @@ void BM25::dump(const std::string& path) const {
   if (path.empty() || path.find('\0') != std::string::npos) {
     throw std::runtime_error(kOpenFailed);
   }
-  DumpFile file;
+  ModelFileDestination file;
   if (const char* failure = file.open(path)) throw std::runtime_error(failure);
   const bool written = write_model_text(*this, file.stream());
   // An incomplete text is never renamed over the old model: the temporary file goes.

@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -185,5 +186,45 @@ class PlainModelText {
 // model: a tree of JSON values would cost about 100 bytes per token. False when any write or
 // the flush failed.
 bool write_model_text(const BM25& model, std::FILE* file);
+
+// The file a dump writes. A regular file (or a path with nothing there yet) is replaced by
+// renaming a finished, synced temporary file over it, so that a failed dump, a kill or a power
+// loss leaves the old model or the new one, never a truncated one. Devices and pipes cannot be
+// renamed over and are written in place. So is an existing file whose directory the process may
+// not write: a service that owns its model file but not the directory must still be able to
+// save, and gives up that guarantee (a full disk or a kill leaves a truncated model).
+class ModelFileDestination {
+ public:
+  ModelFileDestination() = default;
+  ModelFileDestination(const ModelFileDestination&) = delete;
+  ModelFileDestination& operator=(const ModelFileDestination&) = delete;
+  // Closes what is still open and removes a temporary file that was not renamed.
+  ~ModelFileDestination();
+
+  // Opens the file to write into; nullptr, or the message of dump's failure. The temporary
+  // file has the target's permissions from its creation (a private model is never readable
+  // by others, not even briefly); a new model gets 0666 less the umask.
+  const char* open(const std::string& path);
+
+  std::FILE* stream() const { return stream_; }
+  // The temporary file being written; empty when writing in place.
+  const std::filesystem::path& temporary_path() const { return temporary_; }
+
+  // Flushes, syncs and closes the file; then renames it over the target and syncs the
+  // directory. False on any failure: before the rename the target is untouched and the
+  // temporary file removed; a failure to sync the directory comes after the rename, so the
+  // new model is in place but may not survive a power loss.
+  bool commit();
+
+ private:
+  const char* open_in_place(const std::string& path);
+  const char* open_temporary(const std::filesystem::path& target, bool existed, unsigned mode);
+  bool attach(int fd);
+
+  std::FILE* stream_ = nullptr;
+  std::filesystem::path temporary_;  // empty when writing in place or once renamed
+  std::filesystem::path target_;
+  int directory_ = -1;
+};
 
 }  // namespace orvel::typing::text
