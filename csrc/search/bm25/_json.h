@@ -348,11 +348,11 @@ enum class NumberEnd {
 
 struct NumberScan {
   NumberEnd end = NumberEnd::kNumber;
-  std::string_view mantissa;  // '-', '.' and digits in any order, as the text has them
-  std::string exponent_text;  // the exponent's digits, with '-' in front when negative
-  bool real = false;          // the mantissa holds a '.'
-  bool has_exponent = false;  // an 'e' or 'E' followed the mantissa
-  char offending = '\0';      // the byte that ended the number badly
+  std::string_view mantissa;       // '-', '.' and digits in any order, as the text has them
+  std::string_view exponent_text;  // the exponent's digits, with '-' in front when negative
+  bool real = false;               // the mantissa holds a '.'
+  bool has_exponent = false;       // an 'e' or 'E' followed the mantissa
+  char offending = '\0';           // the byte that ended the number badly
 };
 
 // Scans the number whose first byte ('-' or a digit) is at `pos`. Lenient by design: '-' and
@@ -379,18 +379,15 @@ inline NumberScan ScanNumber(std::string_view text, std::size_t& pos) {
   scan.mantissa = text.substr(start, pos - 1 - start);
   if (ch == 'e' || ch == 'E') {
     scan.has_exponent = true;
-    if (at(pos) == '-') {
-      scan.exponent_text += '-';
-      ++pos;
-    } else if (at(pos) == '+') {
-      ++pos;
-    }
+    // A '-' stays in the exponent's text, a '+' does not; the digits follow either directly.
+    const std::size_t exponent_start = at(pos) == '+' ? pos + 1 : pos;
+    if (at(pos) == '-' || at(pos) == '+') ++pos;
     while (true) {
       ch = at(pos);
       ++pos;
       if (!(ch >= '0' && ch <= '9')) break;
-      scan.exponent_text += ch;
     }
+    scan.exponent_text = text.substr(exponent_start, pos - 1 - exponent_start);
     if (!ends_number(ch)) {
       scan.end = NumberEnd::kBadExponent;
       scan.offending = ch;
@@ -417,7 +414,7 @@ struct NumberValue {
 // does not fit. A mantissa with '.' or an exponent gives a Real, any other an Integer.
 inline NumberValue ConvertNumber(const NumberScan& scan) {
   long exponent = 0;
-  if (scan.has_exponent) exponent = std::stol(scan.exponent_text, nullptr, 10);
+  if (scan.has_exponent) exponent = std::stol(std::string(scan.exponent_text), nullptr, 10);
   NumberValue value{scan.real || scan.has_exponent, 0.0, 0};
   if (scan.real) {
     value.real_value =
