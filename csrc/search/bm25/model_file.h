@@ -90,6 +90,9 @@ struct ModelScalars {
 class ParsedModelText {
  public:
   explicit ParsedModelText(const std::string& text);
+  // The table pointer points into the tree this object owns.
+  ParsedModelText(const ParsedModelText&) = delete;
+  ParsedModelText& operator=(const ParsedModelText&) = delete;
 
   const ModelScalars& scalars() const { return scalars_; }
 
