@@ -413,29 +413,26 @@ struct NumberValue {
 // prefix, throw std::invalid_argument when there is none and std::out_of_range when the value
 // does not fit. A mantissa with '.' or an exponent gives a Real, any other an Integer.
 inline NumberValue ConvertNumber(const NumberScan& scan) {
+  // Fast path for the common '-'? digits form, where std::from_chars reads what std::stol
+  // reads; everything else (and every failure, for its exception) goes to the standard
+  // conversions themselves.
+  if (!scan.real && !scan.has_exponent) {
+    int64_t integer = 0;
+    const char* first = scan.mantissa.data();
+    const char* last = first + scan.mantissa.size();
+    const auto [end, error] = std::from_chars(first, last, integer);
+    if (error == std::errc() && end == last && first != last) return {false, 0.0, integer};
+  }
   long exponent = 0;
   if (scan.has_exponent) exponent = std::stol(std::string(scan.exponent_text), nullptr, 10);
-  NumberValue value{scan.real || scan.has_exponent, 0.0, 0};
   if (scan.real) {
-    value.real_value =
-        std::stod(std::string(scan.mantissa)) * std::pow(10.0, static_cast<double>(exponent));
-    return value;
+    return {true,
+            std::stod(std::string(scan.mantissa)) * std::pow(10.0, static_cast<double>(exponent)),
+            0};
   }
-  // Fast path for the common '-'? digits form, where std::from_chars reads what std::stol
-  // reads; everything else (and every failure, for its exception) goes to std::stol itself.
-  int64_t integer = 0;
-  const char* first = scan.mantissa.data();
-  const char* last = first + scan.mantissa.size();
-  const auto [end, error] = std::from_chars(first, last, integer);
-  if (error != std::errc() || end != last || scan.mantissa.empty()) {
-    integer = static_cast<int64_t>(std::stol(std::string(scan.mantissa), nullptr, 10));
-  }
-  if (scan.has_exponent) {
-    value.real_value = static_cast<double>(integer) * std::pow(10.0, static_cast<double>(exponent));
-  } else {
-    value.integer_value = integer;
-  }
-  return value;
+  const auto integer = static_cast<int64_t>(std::stol(std::string(scan.mantissa), nullptr, 10));
+  if (!scan.has_exponent) return {false, 0.0, integer};
+  return {true, static_cast<double>(integer) * std::pow(10.0, static_cast<double>(exponent)), 0};
 }
 
 // How a string's text ended.
