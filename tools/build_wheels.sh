@@ -25,8 +25,8 @@ for version in "${versions[@]}"; do
   rm -f dist/pyorveltext-*-"$tag"-"$tag"-*.whl
   # An isolated build, as pip does for a user: only pyproject.toml's requirements.
   "$python" -m pip wheel -q --no-deps -w dist .
-  wheel=$(ls dist/pyorveltext-*-"$tag"-"$tag"-*.whl)
-  echo "   $wheel"
+  wheel=$(ls "$repo"/dist/pyorveltext-*-"$tag"-"$tag"-*.whl)
+  echo "   ${wheel#"$repo"/}"
 
   venv=$work/venv-$version
   "$python" -m venv "$venv"
