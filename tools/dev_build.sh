@@ -3,6 +3,7 @@
 # import it with PYTHONPATH=build/dev). Needs the virtual environment made by tools/setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/build_env.sh
 venv=.venv/bin
 build_dir=${ORVEL_BUILD_DIR:-build/dev}
 "$venv/cmake" -S . -B "$build_dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$PWD/$venv/ninja" \

@@ -5,6 +5,7 @@
 # last; it needs the virtual environment that tools/setup.sh makes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/build_env.sh
 venv=$PWD/.venv/bin
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 

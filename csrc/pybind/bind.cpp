@@ -12,7 +12,9 @@ static ::pybind11::module_::module_def pyorveltext_module_def;
 }  // namespace orvel::typing::pybind
 
 extern "C" PYBIND11_EXPORT PyObject* PyInit_pyorveltext() {
-  // Refuses any interpreter but 3.10 ("3.100" too), with pybind11's version-mismatch message.
+  // Refuses any interpreter but the release this file was compiled for: the version string must
+  // start with that release ("3.12") and go on with no further digit ("3.120" is refused). The
+  // message is pybind11's version mismatch, naming the compiled release.
   PYBIND11_CHECK_PYTHON_VERSION
   PYBIND11_ENSURE_INTERNALS_READY
   auto m = ::pybind11::module_::create_extension_module(

@@ -2,6 +2,7 @@
 part-way, text that cannot cross into C++, and bytes that are not UTF-8."""
 import errno
 import os
+import pathlib
 import signal
 import subprocess
 import sys
@@ -143,7 +144,7 @@ class TestTruncatedFiles:
     @pytest.mark.parametrize("arg", ["dict_path", "hmm_path", "user_dict_path"])
     def test_data_file_cut_anywhere_loads_or_names_itself(self, jieba_paths, tmp_path, arg):
         # The real file, cut, among tiny other files so that each construction is quick.
-        content = open(jieba_paths[arg], "rb").read()
+        content = pathlib.Path(jieba_paths[arg]).read_bytes()
         paths = tiny_jieba_data.write_files(tmp_path)
         # Cut points inside multi-byte characters and lines, near the start and the end.
         cuts = sorted({1, 2, 7, 64, 1000, len(content) // 3, len(content) - 2} - {0})
