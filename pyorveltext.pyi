@@ -5,7 +5,7 @@ a tuple, ...), string tokens may be bytes, and text arguments may be bytes. Retu
 the typing spellings the module itself renders in its docstrings, so the two can be compared.
 """
 
-from typing import Dict, List, Sequence, SupportsIndex, Union, overload
+from typing import Any, Dict, List, Optional, Sequence, SupportsIndex, Union, overload
 
 # A string token or text argument: str is taken as UTF-8, bytes-like values byte for byte.
 _Text = Union[str, bytes, bytearray]
@@ -40,3 +40,10 @@ class Jieba:
     ) -> None: ...
     def cut(self, sentence: _Text) -> List[str]: ...
     def cut_for_search(self, sentence: _Text) -> List[str]: ...
+    # Batch cuts: one word list per sentence, on `threads` threads (None: every usable core).
+    def cut_many(
+        self, sentences: Sequence[_Text], threads: Optional[int] = None
+    ) -> List[List[str]]: ...
+    def cut_for_search_many(
+        self, sentences: Sequence[_Text], threads: Optional[int] = None
+    ) -> List[List[str]]: ...
