@@ -194,22 +194,23 @@ void TrainMany(ConstructedSelf<BM25> self, DocumentsArgument documents, Tokenize
         py::gil_scoped_release unlocked;  // the model is not touched here
         failure = CountCorpus(*options.jieba, chunks.batch(), options.analysis, counts);
       }
-      for (const TokenCountTable& table : counts.tables) model.add_token_counts(table);
-      model.add_document_lengths(counts.lengths);
+      AddCorpusCounts(counts, model);
       if (failure.kind != TextFailure::Kind::kNone) RaiseTextFailure(failure);
     }
     return;
   }
   const std::vector<TokenKind> kinds = ClassifyDocuments(batch, "documents");
-  TokenCountTable table;
   std::vector<std::size_t> lengths;
   std::vector<std::string_view> strings;
   std::vector<long long> integers;
   bool empty_document = false;
+  // Each occurrence goes straight into the model, as train does; the lengths follow.
   for (std::size_t i = 0; i < kinds.size() && !empty_document; ++i) {
     ReadDocument(batch, i, kinds[i], strings, integers);
-    for (const std::string_view token : strings) ++table.find_or_insert(token);
-    for (const long long token : integers) ++table.find_or_insert(IntegerTokenText(token).view());
+    for (const std::string_view token : strings) model.add_token_count(token, 1);
+    for (const long long token : integers) {
+      model.add_token_count(IntegerTokenText(token).view(), 1);
+    }
     const std::size_t length = strings.size() + integers.size();
     if (length == 0) {
       empty_document = true;
@@ -217,7 +218,6 @@ void TrainMany(ConstructedSelf<BM25> self, DocumentsArgument documents, Tokenize
       lengths.push_back(length);
     }
   }
-  model.add_token_counts(table);
   model.add_document_lengths(lengths);
   if (empty_document) throw std::runtime_error(kEmptyDocumentMessage);
 }

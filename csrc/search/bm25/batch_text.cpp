@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "search/bm25/bm25.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"
 #include "tokenizer/jieba/stop_words.h"
@@ -132,7 +133,7 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       static_cast<std::size_t>(tokenizer::jieba::BatchThreads(analysis.threads, count));
   std::vector<Scratch> scratch(thread_count);
   const auto count_range = [&](std::size_t end, int threads, FailureSlot& failures) {
-    counts.tables.assign(static_cast<std::size_t>(threads), TokenCountTable{});
+    counts.counters.assign(static_cast<std::size_t>(threads), WordCounter{});
     counts.lengths.assign(end, 0);
     tokenizer::jieba::ForEachIndexInParallel(end, threads, [&](std::size_t index, int worker) {
       if (failures.After(index)) return;
@@ -146,9 +147,8 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
         failures.Offer({index, TextFailure::Kind::kEmpty, {}});
         return;
       }
-      // Training adds each occurrence straight into the table: no per-document map.
-      TokenCountTable& table = counts.tables[static_cast<std::size_t>(worker)];
-      for (const std::string_view word : own.words) ++table.find_or_insert(word);
+      WordCounter& counter = counts.counters[static_cast<std::size_t>(worker)];
+      for (const std::string_view word : own.words) counter.Add(word);
       counts.lengths[index] = own.words.size();
     });
   };
@@ -162,6 +162,14 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
     count_range(failure.index, static_cast<int>(thread_count), none);
   }
   return failure;
+}
+
+void AddCorpusCounts(const CorpusCounts& counts, BM25& model) {
+  for (const WordCounter& counter : counts.counters) {
+    counter.ForEach(
+        [&](std::string_view word, std::uint32_t count) { model.add_token_count(word, count); });
+  }
+  model.add_document_lengths(counts.lengths);
 }
 
 }  // namespace orvel::typing::text
