@@ -98,6 +98,27 @@ def try_import(name, note):
         return None
 
 
+def jieba_stop_words():
+    path = pathlib.Path(segment_bench.data_paths()[4])
+    return [w for w in path.read_text(encoding="utf-8").split("\n") if w]
+
+
+def milvus_analyzer(stop_words):
+    """pymilvus-model's default Chinese analyzer (jieba, stop words, punctuation). Its stop words
+    come from NLTK's data, which cannot be downloaded here, so NLTK's list is replaced by ours;
+    the analyzer's code and its other filters are unchanged."""
+    import nltk.corpus
+    from pymilvus.model.sparse.bm25.tokenizers import build_default_analyzer
+
+    class OurStopWords:
+        @staticmethod
+        def words(language):
+            return list(stop_words)
+
+    nltk.corpus.stopwords = OurStopWords()
+    return build_default_analyzer(language="zh")
+
+
 def cutting(jieba, texts, size, rounds):
     print("cutting (one text per call or item)")
     loop = measure("per-call cut loop, 1 thread", lambda: [jieba.cut(t) for t in texts], size,
@@ -157,9 +178,7 @@ def raw_texts(jieba, texts, size, peer_texts, peer_size, rounds, engine_rate):
     milvus = try_import("pymilvus.model.sparse", "pymilvus-model")
     analyzer = None
     if milvus:
-        from pymilvus.model.sparse.bm25.tokenizers import build_default_analyzer
-
-        analyzer = build_default_analyzer(language="zh")
+        analyzer = milvus_analyzer(jieba_stop_words())
         peer = measure("pymilvus-model BM25EmbeddingFunction(zh analyzer).fit",
                        lambda: milvus.BM25EmbeddingFunction(analyzer).fit(peer_texts),
                        peer_size, 1)
@@ -192,8 +211,12 @@ def raw_texts(jieba, texts, size, peer_texts, peer_size, rounds, engine_rate):
         ratio("encode_documents sparse 2T / pymilvus-model", ours_small / peer, 100)
     pinecone = try_import("pinecone_text.sparse", "pinecone-text")
     if pinecone and jieba_pkg:
-        encoder = pinecone.BM25Encoder()
-        encoder._tokenizer = jieba_pkg.lcut_for_search  # jieba instead of its English tokenizer
+        # Built without __init__, which fetches NLTK data for its English tokenizer; jieba is
+        # the tokenizer here, and BM25Encoder's own fit/encode code runs unchanged.
+        encoder = pinecone.BM25Encoder.__new__(pinecone.BM25Encoder)
+        encoder.b, encoder.k1 = 0.75, 1.2
+        encoder.doc_freq, encoder.n_docs, encoder.avgdl = None, None, None
+        encoder._tokenizer = jieba_pkg.lcut_for_search
         encoder.fit(peer_texts)
         peer = measure("pinecone-text BM25Encoder(jieba).encode_documents",
                        lambda: encoder.encode_documents(peer_texts), peer_size, 1)
