@@ -69,11 +69,13 @@ class FailureSlot {
   std::atomic<std::size_t> earliest_{TextFailure::kNone};
 };
 
-// Cuts text `index` and gathers the words a caller would keep; returns false, with `failure`
-// set, when a word is not strictly valid UTF-8 (turning it into str would raise).
+// Cuts text `index` and hands each word a caller would keep to `keep(word)`, in order; returns
+// false, with `failure` set, when a word is not strictly valid UTF-8 (turning it into str
+// would raise). Words before that one have been handed over by then.
+template <typename Keep>
 bool AnalyseText(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
-                 std::size_t index, std::vector<WordSpan>& spans,
-                 std::vector<std::string_view>& words, TextFailure& failure) {
+                 std::size_t index, std::vector<WordSpan>& spans, Keep&& keep,
+                 TextFailure& failure) {
   const std::string_view text = batch.texts[index];
   if (analysis.search_mode) {
     jieba.CutForSearchSpans(text, spans);
@@ -81,7 +83,6 @@ bool AnalyseText(const Jieba& jieba, const TextBatch& batch, const TextAnalysis&
     jieba.CutSpans(text, spans);
   }
   const bool check_words = batch.unchecked[index] && !IsStrictUtf8(text);
-  words.clear();
   for (const WordSpan& span : spans) {
     const std::string_view word = text.substr(span.begin, span.end - span.begin);
     if (check_words && !IsStrictUtf8(word)) {
@@ -92,7 +93,7 @@ bool AnalyseText(const Jieba& jieba, const TextBatch& batch, const TextAnalysis&
         (jieba.IsStopWord(word) || tokenizer::jieba::IsWhiteSpaceWord(word))) {
       continue;
     }
-    words.push_back(word);
+    keep(word);
   }
   return true;
 }
@@ -117,7 +118,9 @@ TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAna
         if (failures.After(index)) return;
         Scratch& own = scratch[static_cast<std::size_t>(worker)];
         TextFailure failure;
-        if (!AnalyseText(jieba, batch, analysis, index, own.spans, own.words, failure)) {
+        own.words.clear();
+        const auto keep = [&](std::string_view word) { own.words.push_back(word); };
+        if (!AnalyseText(jieba, batch, analysis, index, own.spans, keep, failure)) {
           failures.Offer(failure);
           return;
         }
@@ -139,17 +142,23 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       if (failures.After(index)) return;
       Scratch& own = scratch[static_cast<std::size_t>(worker)];
       TextFailure failure;
-      if (!AnalyseText(jieba, batch, analysis, index, own.spans, own.words, failure)) {
+      // Words go straight into the thread's counter; a failed text leaves words counted, but
+      // any failure makes the caller count again below, up to the failure only.
+      WordCounter& counter = counts.counters[static_cast<std::size_t>(worker)];
+      std::size_t length = 0;
+      const auto keep = [&](std::string_view word) {
+        counter.Add(word);
+        ++length;
+      };
+      if (!AnalyseText(jieba, batch, analysis, index, own.spans, keep, failure)) {
         failures.Offer(failure);
         return;
       }
-      if (own.words.empty()) {
+      if (length == 0) {
         failures.Offer({index, TextFailure::Kind::kEmpty, {}});
         return;
       }
-      WordCounter& counter = counts.counters[static_cast<std::size_t>(worker)];
-      for (const std::string_view word : own.words) counter.Add(word);
-      counts.lengths[index] = own.words.size();
+      counts.lengths[index] = length;
     });
   };
   FailureSlot failures;

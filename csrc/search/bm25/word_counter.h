@@ -17,17 +17,17 @@ class WordCounter {
   WordCounter() : slots_(kInitialSlots) {}
 
   void Add(std::string_view word) {
-    const std::uint64_t hash = Hash(word);
-    std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Key key = KeyOf(word);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = key.hash & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
       if (slot.count == 0) {
-        slot = {word.data(), static_cast<std::uint32_t>(word.size()), 1, hash};
+        slot = {word.data(), static_cast<std::uint32_t>(word.size()), 1, key.a, key.b};
         if (++used_ * 4 > slots_.size() * 3) Grow();
         return;
       }
-      if (slot.hash == hash && slot.size == word.size() &&
-          std::memcmp(slot.data, word.data(), word.size()) == 0) {
+      if (slot.size == word.size() && slot.a == key.a && slot.b == key.b &&
+          (word.size() <= 16 || std::memcmp(slot.data, word.data(), word.size()) == 0)) {
         ++slot.count;
         return;
       }
@@ -47,11 +47,20 @@ class WordCounter {
  private:
   static constexpr std::size_t kInitialSlots = 1 << 12;
 
+  // A word of up to 16 bytes is wholly held by `a` and `b` (two loads that together cover
+  // every byte), so comparing them and the size compares the words without touching the text.
   struct Slot {
     const char* data = nullptr;
     std::uint32_t size = 0;
     std::uint32_t count = 0;  // 0: empty
-    std::uint64_t hash = 0;
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+  };
+
+  struct Key {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::uint64_t hash;
   };
 
   static std::uint64_t Mix(std::uint64_t a, std::uint64_t b) {
@@ -59,9 +68,9 @@ class WordCounter {
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
   }
 
-  // A multiply-mix hash in the style of wyhash: one or two 8-byte loads cover the usual word
-  // of 1-16 bytes (a Chinese word of up to five characters).
-  static std::uint64_t Hash(std::string_view word) {
+  // A multiply-mix hash in the style of wyhash: one or two loads cover the usual word of 1-16
+  // bytes (a Chinese word of up to five characters); longer words fold 16 bytes per step.
+  static Key KeyOf(std::string_view word) {
     const auto* p = reinterpret_cast<const unsigned char*>(word.data());
     const std::size_t n = word.size();
     constexpr std::uint64_t kA = 0xa0761d6478bd642full, kB = 0xe7037ed1a0b428dbull;
@@ -86,7 +95,7 @@ class WordCounter {
       a = static_cast<std::uint64_t>(p[0]) << 16 | static_cast<std::uint64_t>(p[n / 2]) << 8 |
           p[n - 1];
     }
-    return Mix(a ^ kB, b ^ seed);
+    return {a, b, Mix(a ^ kB, b ^ seed)};
   }
 
   void Grow() {
@@ -95,7 +104,7 @@ class WordCounter {
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {
       if (slot.count == 0) continue;
-      std::size_t i = slot.hash & mask;
+      std::size_t i = KeyOf(std::string_view(slot.data, slot.size)).hash & mask;
       while (slots_[i].count != 0) i = (i + 1) & mask;
       slots_[i] = slot;
     }
