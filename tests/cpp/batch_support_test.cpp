@@ -12,6 +12,7 @@
 #include "search/bm25/batch_terms.h"
 #include "search/bm25/bm25.h"
 #include "search/bm25/token_hash.h"
+#include "search/bm25/word_counter.h"
 #include "tokenizer/jieba/parallel_batch.h"
 #include "tokenizer/jieba/stop_words.h"
 
@@ -91,6 +92,29 @@ TEST(ParallelBatchTest, RethrowsTheFirstExceptionAfterAllThreadsStop) {
                                         if (index == 37) throw std::invalid_argument("x");
                                       }),
                std::invalid_argument);
+}
+
+// Fault: words of 17+ bytes that share their first and last 8 bytes counted as one (the short
+// path compares only those), or counts lost when the table grows.
+TEST(WordCounterTest, CountsEveryDistinctWordThroughGrowth) {
+  std::vector<std::string> words;
+  for (int i = 0; i < 20000; ++i) words.push_back(std::to_string(i % 7000));
+  for (char middle : {'x', 'y', 'z'}) {
+    words.push_back("12345678" + std::string(5, middle) + "87654321");
+  }
+  words.push_back("");
+  words.push_back("中文分词");
+  std::map<std::string, std::uint32_t> expected;
+  typing::text::WordCounter counter;
+  for (const std::string& word : words) {
+    ++expected[word];
+    counter.Add(word);
+  }
+  std::map<std::string, std::uint32_t> counted;
+  counter.ForEach([&](std::string_view word, std::uint32_t count) {
+    EXPECT_TRUE(counted.emplace(std::string(word), count).second) << word;
+  });
+  EXPECT_EQ(counted, expected);
 }
 
 BM25 TrainedModel() {

@@ -154,6 +154,25 @@ class TestTrainMany:
         )
         assert dump_text(model, tmp_path) == dump_text(loop, tmp_path)
 
+    def test_documents_that_make_their_tokens_on_the_fly(self, tmp_path):
+        # Fault: keeping views into token objects that a custom sequence frees again.
+        class Words:
+            def __init__(self, n):
+                self.n = n
+
+            def __len__(self):
+                return self.n
+
+            def __getitem__(self, i):
+                if i >= self.n:
+                    raise IndexError(i)
+                return f"词{i % 3}" * 20  # a new, long str each time
+
+        model = pyorveltext.BM25()
+        model.train_many([Words(5), Words(3)])
+        assert dump_text(model, tmp_path) == dump_text(trained([Words(5), Words(3)]), tmp_path)
+        assert model.encode_documents([Words(4)]) == [model.encode_document(Words(4))]
+
     def test_empty_document_raises_like_train_and_keeps_those_before(self, tmp_path):
         model = pyorveltext.BM25()
         with pytest.raises(RuntimeError) as error:
