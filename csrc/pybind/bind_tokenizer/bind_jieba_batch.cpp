@@ -73,9 +73,10 @@ void BindJiebaBatch(py::module_& m) {
            R"doc(Cuts a batch of sentences, one list of words per sentence.
 
 Each list equals cut(sentence): same words, the same UnicodeDecodeError for a word that is
-not valid UTF-8, the same diagnostic line for an undecodable sentence (printed for every such
-sentence of the batch before an error is raised). The interpreter lock is released for all
-engine work; only building the result lists holds it.
+not valid UTF-8, the same diagnostic line for an undecodable sentence. Sentences are cut a
+chunk of about 256 KB at a time before their lists are built, so when a word raises, the
+diagnostic lines of later sentences of its chunk may already be printed. The interpreter lock
+is released for all engine work; only building the result lists holds it.
 
 sentences: a list (or other iterable) of str or UTF-8 bytes; TypeError names the index of an
     item of another type.
