@@ -310,10 +310,11 @@ class TestOutputs:
 
     def test_csr_equals_sparse(self, model, segmenter, texts):
         scipy_sparse = pytest.importorskip("scipy.sparse")
-        sparse = model.encode_queries(texts[:300], tokenizer=segmenter, output="sparse")
-        csr = model.encode_queries(texts[:300], tokenizer=segmenter, output="csr")
+        items = texts[:300]
+        sparse = model.encode_queries(items, tokenizer=segmenter, output="sparse")
+        csr = model.encode_queries(items, tokenizer=segmenter, output="csr")
         assert isinstance(csr, scipy_sparse.csr_array)
-        assert csr.shape == (300, 2**32)
+        assert csr.shape == (len(items), 2**32)
         for row, s in enumerate(sparse):
             start, end = csr.indptr[row], csr.indptr[row + 1]
             assert csr.indices[start:end].tolist() == s["indices"]
