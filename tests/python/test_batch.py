@@ -262,6 +262,31 @@ class TestEncodeMany:
         assert pyorveltext.BM25().encode_queries([[]]) == [{}]
 
 
+@pytest.fixture(scope="module")
+def many_chunks():
+    """About 2.5 MB of distinct texts: several chunks for every batch method."""
+    return [f"第{i}号：" + LOCAL_TEXTS[i % 7] for i in range(40000)]
+
+
+class TestChunks:
+    # Fault: a chunk's results written at the wrong offset, or a later chunk's work racing
+    # with the building of the one before (the overlap used with more than one thread).
+    def test_many_chunks_equal_per_item_results(self, segmenter, model, many_chunks):
+        assert segmenter.cut_many(many_chunks, threads=2) == [segmenter.cut(t) for t in many_chunks]
+        got = model.encode_documents(many_chunks, tokenizer=segmenter, threads=2)
+        assert exact(got) == exact(
+            [model.encode_document(segmenter.cut_for_search(t)) for t in many_chunks]
+        )
+
+    @pytest.mark.parametrize("threads", [1, 2])
+    def test_error_in_a_later_chunk_is_raised(self, segmenter, model, many_chunks, threads):
+        batch = many_chunks[:-10] + [b"\xe4AB"] + many_chunks[-10:]
+        with pytest.raises(UnicodeDecodeError):
+            segmenter.cut_many(batch, threads=threads)
+        with pytest.raises(UnicodeDecodeError):
+            model.encode_queries(batch, tokenizer=segmenter, threads=threads)
+
+
 mmh3 = pytest.importorskip("mmh3")
 
 

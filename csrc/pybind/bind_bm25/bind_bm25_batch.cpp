@@ -16,6 +16,7 @@
 #include "search/bm25/integer_token.h"
 #include "search/bm25/word_counter.h"
 #include "tokenizer/jieba/jieba.h"
+#include "tokenizer/jieba/parallel_batch.h"
 
 namespace orvel::typing::text::pybind {
 
@@ -277,22 +278,27 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
   };
   if (options.jieba) {
     CheckTexts(batch, name);
-    TextChunks chunks(batch, kEncodeChunkBytes);
-    std::vector<ItemTerms> items;
-    while (chunks.Next()) {
+    struct Counted {
+      std::vector<ItemTerms> items;
       TextFailure failure;
-      {
-        py::gil_scoped_release unlocked;  // the model is read only once the lock is back
-        failure = CountTexts(*options.jieba, chunks.batch(), options.analysis, with_ids, items);
-      }
-      const std::size_t end =
-          failure.kind == TextFailure::Kind::kNone ? items.size() : failure.index;
-      for (std::size_t i = 0; i < end; ++i) {
-        add(items[i]);
-        items[i] = ItemTerms{};  // free as we go
-      }
-      if (failure.kind != TextFailure::Kind::kNone) RaiseTextFailure(failure);
-    }
+    };
+    const bool overlap = tokenizer::jieba::BatchThreads(options.analysis.threads, size) > 1;
+    ForEachChunk<Counted>(
+        batch, kEncodeChunkBytes, overlap,
+        [&](const TextBatch& texts, Counted& counted) {
+          // Never reads the model: that happens under the lock, below.
+          counted.failure =
+              CountTexts(*options.jieba, texts, options.analysis, with_ids, counted.items);
+        },
+        [&](const TextBatch&, std::size_t, Counted& counted) {
+          const bool failed = counted.failure.kind != TextFailure::Kind::kNone;
+          const std::size_t end = failed ? counted.failure.index : counted.items.size();
+          for (std::size_t i = 0; i < end; ++i) {
+            add(counted.items[i]);
+            counted.items[i] = ItemTerms{};  // free as we go
+          }
+          if (failed) RaiseTextFailure(counted.failure);
+        });
     return {results.Finish()};
   }
   // One pass: nothing changes while encoding, so a bad document found late only discards

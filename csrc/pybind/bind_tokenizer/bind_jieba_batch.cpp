@@ -9,6 +9,7 @@
 #include "pybind/constructed_self.h"
 #include "pybind/typed_object.h"
 #include "tokenizer/jieba/jieba.h"
+#include "tokenizer/jieba/parallel_batch.h"
 
 namespace orvel::typing::text::pybind {
 
@@ -37,29 +38,32 @@ TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument se
   const py::object batch = BatchSequence(sentences.object, "sentences");
   CheckTexts(batch, "sentences");
   py::list result(PyTuple_GET_SIZE(batch.ptr()));
-  TextChunks chunks(batch, kChunkBytes);
-  std::vector<WordList> words;
-  while (chunks.Next()) {
-    const TextBatch& texts = chunks.batch();
-    words.assign(texts.texts.size(), WordList{});
-    {
-      // Cutting and decoding need no interpreter; only the lists below do.
-      py::gil_scoped_release unlocked;
-      ((*self).*Cut)(texts.texts, thread_count,
-                     [&](std::size_t index, std::vector<tokenizer::jieba::WordSpan>& spans) {
-                       WordList& item = words[index];
-                       item.borrowed = texts.texts[index];  // held by `chunks`
-                       item.spans = spans;
-                       item.Decode();
-                     });
-    }
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      PyObject* list = WordListToPython(words[i]);
-      if (!list) throw py::error_already_set();
-      PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(chunks.first() + i), list);
-      words[i] = WordList{};  // free as we go
-    }
-  }
+  struct Words {
+    std::vector<WordList> lists;
+  };
+  const bool overlap =
+      tokenizer::jieba::BatchThreads(thread_count, PyTuple_GET_SIZE(batch.ptr())) > 1;
+  ForEachChunk<Words>(
+      batch, kChunkBytes, overlap,
+      [&](const TextBatch& texts, Words& words) {
+        // Cutting and decoding need no interpreter; only the lists below do.
+        words.lists.assign(texts.texts.size(), WordList{});
+        ((*self).*Cut)(texts.texts, thread_count,
+                       [&](std::size_t index, std::vector<tokenizer::jieba::WordSpan>& spans) {
+                         WordList& item = words.lists[index];
+                         item.borrowed = texts.texts[index];  // held until built
+                         item.spans = spans;
+                         item.Decode();
+                       });
+      },
+      [&](const TextBatch&, std::size_t first, Words& words) {
+        for (std::size_t i = 0; i < words.lists.size(); ++i) {
+          PyObject* list = WordListToPython(words.lists[i]);
+          if (!list) throw py::error_already_set();
+          PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(first + i), list);
+          words.lists[i] = WordList{};  // free as we go
+        }
+      });
   return {result};
 }
 
