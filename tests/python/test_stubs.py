@@ -54,6 +54,8 @@ def runtime_overloads(function):
     lines = function.__doc__.splitlines()
     if lines[1:2] == ["Overloaded function."]:
         lines = [re.sub(r"^\d+\. ", "", line) for line in lines[2:] if line]
+    else:
+        lines = lines[:1]  # the signature; a docstring may follow it
     result = []
     for line in lines:
         match = re.fullmatch(rf"{function.__name__}\((.*)\) -> (.+)", line)
