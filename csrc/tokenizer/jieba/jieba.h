@@ -38,7 +38,15 @@ class Jieba {
   void CutSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
   void CutForSearchSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
 
+  // The five paths the engine was built from, as given. Another process builds an equal
+  // engine from them (pickling sends these rather than the ~20 MB of loaded data).
+  struct DataPaths {
+    std::string dict, hmm, user_dict, idf, stop_words;
+  };
+  const DataPaths& data_paths() const { return data_paths_; }
+
  private:
+  DataPaths data_paths_;
   std::unique_ptr<const Segmenter> segmenter_;
 };
 
