@@ -1,11 +1,15 @@
 # The project's everyday commands; each target is one script in tools/.
-.PHONY: demo test bench check-wheel fuzz
+.PHONY: demo test test-spark bench check-wheel fuzz
 
 demo:
 	tools/demo.sh
 
 test:
 	tools/test.sh
+
+# Only the Spark example's tests (tools/test.sh runs them too).
+test-spark:
+	tools/test_spark.sh
 
 bench:
 	tools/bench.sh

@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 missing=()
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 command -v g++ >/dev/null || missing+=(g++)
+# PySpark (the Spark example and its test) runs on a Java runtime; Debian's takes a minute.
+command -v java >/dev/null || missing+=(default-jre-headless)
 if ((${#missing[@]})); then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
