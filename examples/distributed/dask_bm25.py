@@ -25,12 +25,12 @@ import pathlib
 import sys
 from typing import Any, List, Tuple, Union
 
-import dask
 import dask.bag as db
 import dask.dataframe as dd
 import pyarrow as pa
 import pyarrow.parquet as pq
-from dask.delayed import Delayed
+from dask.base import compute
+from dask.delayed import Delayed, delayed
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from shard_work import Analysis, RowReport, encode_shard, merge_results, train_shard  # noqa: E402
@@ -89,7 +89,7 @@ def train_bm25(
     _ship_code()
     shared = _share(jieba)
     results: List[Delayed] = [
-        dask.delayed(_train_task, pure=True)(part, shared, analysis, str(i))
+        delayed(_train_task, pure=True)(part, shared, analysis, str(i))
         for i, part in enumerate(_partitions(texts))
     ]
     if not results:
@@ -98,7 +98,7 @@ def train_bm25(
     # than that many and the depth grows with the logarithm of the number of partitions.
     while len(results) > 1:
         results = [
-            dask.delayed(merge_results, pure=True)(results[i : i + split_every])
+            delayed(merge_results, pure=True)(results[i : i + split_every])
             for i in range(0, len(results), split_every)
         ]
     model, report = results[0].compute()
@@ -136,10 +136,10 @@ def write_document_vectors(
     _ship_code()
     shared_model, shared_jieba = _share(model), _share(jieba)
     tasks = [
-        dask.delayed(_write_task, pure=True)(part, shared_model, shared_jieba, analysis, path, i)
+        delayed(_write_task, pure=True)(part, shared_model, shared_jieba, analysis, path, i)
         for i, part in enumerate(_partitions(texts))
     ]
-    reports: Tuple[RowReport, ...] = dask.compute(*tasks)
+    reports: Tuple[RowReport, ...] = compute(*tasks)
     return functools.reduce(lambda a, b: a + b, reports, RowReport())
 
 
