@@ -5,10 +5,12 @@ a tuple, ...), string tokens may be bytes, and text arguments may be bytes. Retu
 the typing spellings the module itself renders in its docstrings, so the two can be compared.
 """
 
-from typing import Dict, List, Sequence, SupportsIndex, Tuple, Union, overload
+from typing import Any, Dict, List, Optional, Sequence, SupportsIndex, Tuple, Union, overload
 
 # A string token or text argument: str is taken as UTF-8, bytes-like values byte for byte.
 _Text = Union[str, bytes, bytearray]
+# One item of a BM25 batch: a token list, or (with a tokenizer) a text.
+_Document = Union[Sequence[_Text], Sequence[SupportsIndex], _Text]
 
 class BM25:
     def __init__(self, b: float = 0.75, k1: float = 1.2) -> None: ...
@@ -28,6 +30,35 @@ class BM25:
     def encode_query(self, tokens: Sequence[_Text], /) -> Dict[str, float]: ...
     @overload
     def encode_query(self, tokens: Sequence[SupportsIndex], /) -> Dict[int, float]: ...
+    # Batches: token lists, or with tokenizer= raw str/bytes texts segmented natively.
+    def train_many(
+        self,
+        documents: Sequence[_Document],
+        tokenizer: Optional[Jieba] = None,
+        mode: str = 'search',
+        stop_words: bool = False,
+        threads: Optional[int] = None,
+    ) -> None: ...
+    # output="dict": List[Dict[str, float]] (Dict[int, float] for int tokens); "sparse":
+    # List[Dict[str, list]] with "indices" and "values"; "csr": scipy.sparse.csr_array.
+    def encode_documents(
+        self,
+        documents: Sequence[_Document],
+        output: str = 'dict',
+        tokenizer: Optional[Jieba] = None,
+        mode: str = 'search',
+        stop_words: bool = False,
+        threads: Optional[int] = None,
+    ) -> Any: ...
+    def encode_queries(
+        self,
+        queries: Sequence[_Document],
+        output: str = 'dict',
+        tokenizer: Optional[Jieba] = None,
+        mode: str = 'search',
+        stop_words: bool = False,
+        threads: Optional[int] = None,
+    ) -> Any: ...
     # Read-only statistics; a merge or a load updates them.
     @property
     def b(self) -> float: ...
@@ -56,6 +87,13 @@ class Jieba:
     ) -> None: ...
     def cut(self, sentence: _Text) -> List[str]: ...
     def cut_for_search(self, sentence: _Text) -> List[str]: ...
+    # Batch cuts: one word list per sentence, on `threads` threads (None: every usable core).
+    def cut_many(
+        self, sentences: Sequence[_Text], threads: Optional[int] = None
+    ) -> List[List[str]]: ...
+    def cut_for_search_many(
+        self, sentences: Sequence[_Text], threads: Optional[int] = None
+    ) -> List[List[str]]: ...
     # Pickling sends the five paths; copy.copy returns the object itself (the engine never
     # changes), copy.deepcopy builds a new engine from the same files.
     def __getstate__(self) -> Tuple[int, bytes, bytes, bytes, bytes, bytes]: ...

@@ -38,6 +38,13 @@ class BM25 {
 
   // ln((doc_count + 1) / (n + 0.5)), with n = 1 for a token the model has never seen.
   double idf(const std::string& token);
+  // The same for a token given as bytes, without copying them (the batch encoders).
+  double idf_of_bytes(std::string_view token) const { return idf_of_key(token); }
+
+  // Batch training (batch_train.cpp): adds occurrence counts gathered from whole documents,
+  // then one document length per document in order, ending as training on each would.
+  void add_token_counts(const TokenCountTable& counts);
+  void add_document_lengths(const std::vector<std::size_t>& lengths);
 
   // BM25 term-frequency weights c / (K + c) of each distinct token, K from the length.
   std::map<std::string, double> encode_document(const std::vector<std::string>& tokens);

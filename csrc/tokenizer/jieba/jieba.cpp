@@ -6,22 +6,22 @@
 #include "tokenizer/jieba/dictionary_loader.h"
 #include "tokenizer/jieba/hmm_model.h"
 #include "tokenizer/jieba/segmenter.h"
+#include "tokenizer/jieba/stop_words.h"
 
 namespace orvel::tokenizer::jieba {
 namespace {
 
-std::unique_ptr<const Segmenter> LoadSegmenter(const std::string& dict_path,
-                                               const std::string& hmm_path,
-                                               const std::string& user_dict_path,
-                                               const std::string& idf_path,
-                                               const std::string& stop_word_path) {
+std::unique_ptr<const Segmenter> LoadSegmenter(
+    const std::string& dict_path, const std::string& hmm_path, const std::string& user_dict_path,
+    const std::string& idf_path, const std::string& stop_word_path, std::string& stop_word_text) {
   DictionaryEntries entries = ReadDictionaryEntries(dict_path, user_dict_path);
   HmmModel model = LoadHmmModel(hmm_path);
-  // The IDF table and the stop words serve keyword extraction, not cutting. They are still
-  // opened and read, so that a missing or unreadable file fails construction as in the
-  // reference; their content cannot be malformed (bad IDF lines are skipped), so it is dropped.
+  // The IDF table serves keyword extraction, not cutting. It is still opened and read, so that
+  // a missing or unreadable file fails construction as in the reference; its content cannot be
+  // malformed (bad lines are skipped), so it is dropped. The stop words are kept for the batch
+  // encoders, which can leave them out of BM25 vectors; cutting never consults them.
   ReadDataFileDiscarding(idf_path);
-  ReadDataFileDiscarding(stop_word_path);
+  stop_word_text = ReadDataFile(stop_word_path);
   // Indexing comes last, once every file has passed: its large temporaries are then the last
   // allocations and their memory goes back instead of sitting below longer-lived blocks.
   return std::make_unique<const Segmenter>(BuildDictionary(std::move(entries)), std::move(model));
@@ -44,8 +44,12 @@ void CutInto(const Segmenter& segmenter, std::string_view sentence, CutMode mode
 Jieba::Jieba(const std::string& dict_path, const std::string& hmm_path,
              const std::string& user_dict_path, const std::string& idf_path,
              const std::string& stop_word_path)
-    : data_paths_{dict_path, hmm_path, user_dict_path, idf_path, stop_word_path},
-      segmenter_(LoadSegmenter(dict_path, hmm_path, user_dict_path, idf_path, stop_word_path)) {}
+    : data_paths_{dict_path, hmm_path, user_dict_path, idf_path, stop_word_path} {
+  std::string stop_word_text;
+  segmenter_ =
+      LoadSegmenter(dict_path, hmm_path, user_dict_path, idf_path, stop_word_path, stop_word_text);
+  stop_words_ = std::make_unique<const StopWords>(std::move(stop_word_text));
+}
 
 Jieba::~Jieba() = default;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -10,6 +12,7 @@
 namespace orvel::tokenizer::jieba {
 
 class Segmenter;
+class StopWords;
 
 // Chinese word segmenter built once from five data files. Immutable after construction, so
 // any number of threads may cut with one object at the same time.
@@ -38,6 +41,22 @@ class Jieba {
   void CutSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
   void CutForSearchSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
 
+  // Receives the words of sentences[index] as byte spans; it may reuse `spans` as it likes.
+  using SpanConsumer = std::function<void(std::size_t index, std::vector<WordSpan>& spans)>;
+
+  // A whole batch of cuts on `threads` threads (0: every core the process may run on; 1: the
+  // calling thread only), each sentence cut exactly as CutSpans / CutForSearchSpans would,
+  // diagnostic line included. `consume` runs on the thread that cut the sentence, once per
+  // index, never twice at once for one index; the first exception it throws stops the batch
+  // and is rethrown here. Defined in jieba_batch.cpp.
+  void CutSpansMany(const std::vector<std::string_view>& sentences, int threads,
+                    const SpanConsumer& consume) const;
+  void CutForSearchSpansMany(const std::vector<std::string_view>& sentences, int threads,
+                             const SpanConsumer& consume) const;
+
+  // Whether `word` is a line of the stop-word file this object loaded (exact bytes).
+  bool IsStopWord(std::string_view word) const;
+
   // The five paths the engine was built from, as given. Another process builds an equal
   // engine from them (pickling sends these rather than the ~20 MB of loaded data).
   struct DataPaths {
@@ -48,6 +67,7 @@ class Jieba {
  private:
   DataPaths data_paths_;
   std::unique_ptr<const Segmenter> segmenter_;
+  std::unique_ptr<const StopWords> stop_words_;
 };
 
 }  // namespace orvel::tokenizer::jieba

@@ -1,0 +1,128 @@
+#include "pybind/batch_input.h"
+
+#include <climits>
+#include <string>
+
+namespace orvel::typing::text::pybind {
+
+namespace py = pybind11;
+
+namespace {
+
+std::string TypeName(py::handle object) {
+  return Py_TYPE(object.ptr())->tp_name;
+}
+
+// Lone surrogates are the only str content that has no UTF-8 form; only 2- and 4-byte kinds
+// can hold them.
+bool HasSurrogate(PyObject* str) {
+  const int kind = PyUnicode_KIND(str);
+  if (kind == PyUnicode_1BYTE_KIND) return false;
+  const void* data = PyUnicode_DATA(str);
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+    if (c >= 0xD800 && c <= 0xDFFF) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int ThreadsArgument(py::handle threads) {
+  if (threads.is_none()) return 0;
+  if (!PyLong_Check(threads.ptr())) {
+    throw py::type_error("threads must be an int or None, not " + TypeName(threads));
+  }
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(threads.ptr(), &overflow);
+  if (overflow < 0 || (overflow == 0 && value < 0)) {
+    throw py::value_error("threads must be >= 0 (0 or None: every usable core)");
+  }
+  return overflow > 0 || value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+py::object BatchSequence(py::handle batch, const char* name) {
+  if (PyUnicode_Check(batch.ptr()) || PyBytes_Check(batch.ptr()) ||
+      PyByteArray_Check(batch.ptr())) {
+    throw py::type_error(std::string(name) + " must be a list of items, not a single " +
+                         TypeName(batch));
+  }
+  // A tuple of the items: the batch is worked on while the lock is released, when another
+  // thread could change a list. Only the item pointers are copied; a tuple is taken as it is.
+  PyObject* fast = PySequence_Tuple(batch.ptr());
+  if (!fast) {
+    PyErr_Clear();
+    throw py::type_error(std::string(name) + " must be a sequence, not " + TypeName(batch));
+  }
+  return py::reinterpret_steal<py::object>(fast);
+}
+
+void CheckTexts(py::handle sequence, const char* name) {
+  const Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence.ptr());
+  PyObject** items = PySequence_Fast_ITEMS(sequence.ptr());
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    PyObject* item = items[i];
+    if (PyUnicode_Check(item)) {
+      if (!HasSurrogate(item)) continue;
+      throw py::type_error(std::string(name) + "[" + std::to_string(i) +
+                           "]: str holds a lone surrogate, which has no UTF-8 form");
+    }
+    if (PyBytes_Check(item) || PyByteArray_Check(item)) continue;
+    throw py::type_error(std::string(name) + "[" + std::to_string(i) +
+                         "]: expected str or bytes, not " + TypeName(item));
+  }
+}
+
+TextChunks::TextChunks(py::handle sequence, std::size_t chunk_bytes)
+    : sequence_(py::reinterpret_borrow<py::object>(sequence)),
+      size_(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(sequence.ptr()))),
+      chunk_bytes_(chunk_bytes) {}
+
+bool TextChunks::Next() {
+  batch_.texts.clear();
+  batch_.unchecked.clear();
+  keep_.clear();
+  first_ = next_;
+  if (next_ >= size_) return false;
+  // The sequence is a tuple (BatchSequence), so its items stay as CheckTexts saw them.
+  PyObject** items = PySequence_Fast_ITEMS(sequence_.ptr());
+  std::size_t bytes = 0;
+  while (next_ < size_ && (bytes < chunk_bytes_ || batch_.texts.empty())) {
+    PyObject* item = items[next_++];
+    py::object keep = py::reinterpret_borrow<py::object>(item);
+    const char* data = nullptr;
+    Py_ssize_t length = 0;
+    bool unchecked = false;
+    if (PyUnicode_Check(item)) {
+      if (PyUnicode_IS_COMPACT_ASCII(item)) {
+        data = PyUnicode_AsUTF8AndSize(item, &length);  // the str's own bytes, no copy
+      } else {
+        // A temporary UTF-8 copy, freed with the chunk; the str itself does not grow a cache.
+        keep = py::reinterpret_steal<py::object>(PyUnicode_AsUTF8String(item));
+        if (!keep) throw py::error_already_set();
+        data = PyBytes_AS_STRING(keep.ptr());
+        length = PyBytes_GET_SIZE(keep.ptr());
+      }
+    } else if (PyBytes_Check(item)) {
+      data = PyBytes_AS_STRING(item);
+      length = PyBytes_GET_SIZE(item);
+      unchecked = true;
+    } else {
+      // A bytearray may change size while the lock is released: work on an immutable copy.
+      keep = py::reinterpret_steal<py::object>(
+          PyBytes_FromStringAndSize(PyByteArray_AS_STRING(item), PyByteArray_GET_SIZE(item)));
+      if (!keep) throw py::error_already_set();
+      data = PyBytes_AS_STRING(keep.ptr());
+      length = PyBytes_GET_SIZE(keep.ptr());
+      unchecked = true;
+    }
+    batch_.texts.emplace_back(data, static_cast<std::size_t>(length));
+    batch_.unchecked.push_back(unchecked);
+    keep_.push_back(std::move(keep));
+    bytes += static_cast<std::size_t>(length);
+  }
+  return true;
+}
+
+}  // namespace orvel::typing::text::pybind

@@ -1,0 +1,102 @@
+#include "pybind/bind_bm25/batch_results.h"
+
+#include <pybind11/numpy.h>
+
+#include <memory>
+
+namespace orvel::typing::text::pybind {
+
+namespace py = pybind11;
+
+namespace {
+
+// Hands a filled vector to numpy without copying it: the array owns the vector.
+template <typename T>
+py::array_t<T> ToArray(std::vector<T>& values) {
+  auto* owned = new std::vector<T>(std::move(values));
+  py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+  const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(owned->size())};
+  const std::vector<py::ssize_t> strides{static_cast<py::ssize_t>(sizeof(T))};
+  return py::array_t<T>(shape, strides, owned->data(), owner);
+}
+
+py::object Steal(PyObject* object) {
+  if (!object) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(object);
+}
+
+// The key encode_document / encode_query return for a term: str decoded strictly (a token
+// that is not UTF-8 raises UnicodeDecodeError as there), or int.
+py::object TermKey(const ItemTerms& item, const TermCount& term) {
+  if (item.integer) return Steal(PyLong_FromLongLong(term.integer));
+  return Steal(
+      PyUnicode_DecodeUTF8(term.token.data(), static_cast<Py_ssize_t>(term.token.size()), nullptr));
+}
+
+}  // namespace
+
+BatchOutput ParseBatchOutput(const std::string& output) {
+  if (output == "dict") return BatchOutput::kDict;
+  if (output == "sparse") return BatchOutput::kSparse;
+  if (output == "csr") {
+    try {
+      py::module_::import("scipy.sparse");
+      py::module_::import("numpy");
+    } catch (py::error_already_set& e) {
+      if (!e.matches(PyExc_ImportError)) throw;
+      throw py::import_error(
+          "output='csr' needs scipy (and numpy), which cannot be imported: pip install scipy");
+    }
+    return BatchOutput::kCsr;
+  }
+  throw py::value_error("output must be 'dict', 'sparse' or 'csr', not '" + output + "'");
+}
+
+BatchResults::BatchResults(BatchOutput output, std::size_t items)
+    : output_(output), items_(items), list_(output == BatchOutput::kCsr ? 0 : items) {}
+
+void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights) {
+  if (output_ == BatchOutput::kDict) {
+    py::dict result;
+    for (std::size_t i = 0; i < item.terms.size(); ++i) {
+      py::object weight = Steal(PyFloat_FromDouble(weights[i]));
+      if (PyDict_SetItem(result.ptr(), TermKey(item, item.terms[i]).ptr(), weight.ptr()) != 0) {
+        throw py::error_already_set();
+      }
+    }
+    PyList_SET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(next_++), result.release().ptr());
+    return;
+  }
+  SparseEntries(item, weights, entries_);
+  if (output_ == BatchOutput::kCsr) {
+    for (const auto& [id, weight] : entries_) {
+      columns_.push_back(id);
+      data_.push_back(weight);
+    }
+    row_starts_.push_back(static_cast<std::int64_t>(data_.size()));
+    return;
+  }
+  py::list indices(entries_.size());
+  py::list values(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    PyList_SET_ITEM(indices.ptr(), static_cast<Py_ssize_t>(i),
+                    Steal(PyLong_FromUnsignedLong(entries_[i].first)).release().ptr());
+    PyList_SET_ITEM(values.ptr(), static_cast<Py_ssize_t>(i),
+                    Steal(PyFloat_FromDouble(entries_[i].second)).release().ptr());
+  }
+  py::dict result;
+  result[indices_key_] = std::move(indices);
+  result[values_key_] = std::move(values);
+  PyList_SET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(next_++), result.release().ptr());
+}
+
+py::object BatchResults::Finish() {
+  if (output_ != BatchOutput::kCsr) return std::move(list_);
+  py::object csr_array = py::module_::import("scipy.sparse").attr("csr_array");
+  // Ids go up to 2**32 - 1, so the index arrays are 64-bit.
+  const py::tuple parts = py::make_tuple(ToArray(data_), ToArray(columns_), ToArray(row_starts_));
+  const py::tuple shape = py::make_tuple(items_, std::uint64_t{1} << 32);
+  return csr_array(parts, py::arg("shape") = shape);
+}
+
+}  // namespace orvel::typing::text::pybind

@@ -1,0 +1,91 @@
+#include "pybind/bind_tokenizer/bind_jieba_batch.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pybind/batch_input.h"
+#include "pybind/bind_tokenizer/word_list.h"
+#include "pybind/constructed_self.h"
+#include "pybind/typed_object.h"
+#include "tokenizer/jieba/jieba.h"
+
+namespace orvel::typing::text::pybind {
+
+namespace py = pybind11;
+using tokenizer::jieba::Jieba;
+
+namespace {
+
+// Text per chunk: the words of a chunk wait as spans and code points until their lists are
+// built, so a chunk bounds that extra memory, while being large enough that threads rarely
+// wait for each other at its end.
+constexpr std::size_t kChunkBytes = 4 << 20;
+
+using ManyCut = void (Jieba::*)(const std::vector<std::string_view>&, int,
+                                const Jieba::SpanConsumer&) const;
+
+struct WordListsName {
+  static constexpr auto kName = py::detail::const_name("List[List[str]]");
+};
+
+template <ManyCut Cut>
+TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument sentences,
+                                   ThreadsArgumentObject threads) {
+  const int thread_count = ThreadsArgument(threads.object);
+  const py::object batch = BatchSequence(sentences.object, "sentences");
+  CheckTexts(batch, "sentences");
+  py::list result(PyTuple_GET_SIZE(batch.ptr()));
+  TextChunks chunks(batch, kChunkBytes);
+  std::vector<WordList> words;
+  while (chunks.Next()) {
+    const TextBatch& texts = chunks.batch();
+    words.assign(texts.texts.size(), WordList{});
+    {
+      // Cutting and decoding need no interpreter; only the lists below do.
+      py::gil_scoped_release unlocked;
+      ((*self).*Cut)(texts.texts, thread_count,
+                     [&](std::size_t index, std::vector<tokenizer::jieba::WordSpan>& spans) {
+                       WordList& item = words[index];
+                       item.sentence.assign(texts.texts[index]);
+                       item.spans = spans;
+                       item.Decode();
+                     });
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      PyObject* list = WordListToPython(words[i]);
+      if (!list) throw py::error_already_set();
+      PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(chunks.first() + i), list);
+      words[i] = WordList{};  // free as we go
+    }
+  }
+  return {result};
+}
+
+}  // namespace
+
+void BindJiebaBatch(py::module_& m) {
+  auto jieba = py::reinterpret_borrow<py::class_<Jieba, std::shared_ptr<Jieba>>>(m.attr("Jieba"));
+  jieba
+      .def("cut_many", &CutMany<&Jieba::CutSpansMany>, py::arg("sentences"),
+           py::arg("threads") = py::none(),
+           R"doc(Cuts a batch of sentences, one list of words per sentence.
+
+Each list equals cut(sentence): same words, the same UnicodeDecodeError for a word that is
+not valid UTF-8, the same diagnostic line for an undecodable sentence (printed for every such
+sentence of the batch before an error is raised). The interpreter lock is released for all
+engine work; only building the result lists holds it.
+
+sentences: a list (or other iterable) of str or UTF-8 bytes; TypeError names the index of an
+    item of another type.
+threads: None or 0 for every core the process may run on (its CPU affinity), 1 to cut in the
+    calling thread, n for at most n threads.)doc")
+      .def("cut_for_search_many", &CutMany<&Jieba::CutForSearchSpansMany>, py::arg("sentences"),
+           py::arg("threads") = py::none(),
+           R"doc(Cuts a batch of sentences in search mode, one list of words per sentence.
+
+Each list equals cut_for_search(sentence); errors, diagnostics, the lock and threads are as
+for cut_many.)doc");
+}
+
+}  // namespace orvel::typing::text::pybind

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace orvel::typing::text {
+
+class BM25;
+
+// One distinct token of one item and how often the item holds it. A string token is viewed in
+// place (its bytes belong to the caller's input); an integer token keeps its value.
+struct TermCount {
+  std::string_view token;  // string tokens
+  long long integer = 0;   // integer tokens
+  std::uint32_t count = 0;
+  std::uint32_t id = 0;  // MurmurHash3 of the token's bytes (integer: its decimal text)
+};
+
+// The counted tokens of one item of a batch, in the order the per-item encoders list their
+// keys: byte order for string tokens, numeric order for integer tokens.
+struct ItemTerms {
+  std::vector<TermCount> terms;
+  std::size_t length = 0;  // tokens in the item, repeats included
+  bool integer = false;
+};
+
+// Counts string tokens; sorts `tokens` on the way. Ids are filled only when `with_ids`.
+void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item);
+void CountIntegers(std::vector<long long>& tokens, bool with_ids, ItemTerms& item);
+
+// Throws std::runtime_error, as the per-item encoders do, when `model` cannot encode yet.
+void CheckCanEncode(const BM25& model);
+
+// The weights encode_document / encode_query give the item's terms, bit for bit, in term
+// order. An empty item has no weights and needs no trained model.
+void DocumentWeights(const BM25& model, const ItemTerms& item, std::vector<double>& weights);
+void QueryWeights(const BM25& model, const ItemTerms& item, std::vector<double>& weights);
+
+// (id, weight) pairs sorted by id, terms whose ids collide summed in term order.
+void SparseEntries(const ItemTerms& item, const std::vector<double>& weights,
+                   std::vector<std::pair<std::uint32_t, double>>& entries);
+
+}  // namespace orvel::typing::text

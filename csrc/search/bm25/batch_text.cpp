@@ -1,0 +1,167 @@
+#include "search/bm25/batch_text.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+#include "tokenizer/jieba/jieba.h"
+#include "tokenizer/jieba/parallel_batch.h"
+#include "tokenizer/jieba/stop_words.h"
+#include "tokenizer/jieba/word_span.h"
+
+namespace orvel::typing::text {
+namespace {
+
+using tokenizer::jieba::Jieba;
+using tokenizer::jieba::WordSpan;
+
+// Strict UTF-8, as CPython decodes it: no overlong forms, no surrogates, nothing past
+// U+10FFFF, no truncated sequence.
+bool IsStrictUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t size = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      size = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      size = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      size = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + size > n || p[i + 1] < low || p[i + 1] > high) return false;
+    for (std::size_t k = 2; k < size; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += size;
+  }
+  return true;
+}
+
+// Records the earliest failure across threads.
+class FailureSlot {
+ public:
+  void Offer(const TextFailure& failure) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failure.index < failure_.index) failure_ = failure;
+    earliest_.store(failure_.index, std::memory_order_relaxed);
+  }
+  // Texts after a known failure need no work: a loop would never have reached them.
+  bool After(std::size_t index) const { return index > earliest_.load(std::memory_order_relaxed); }
+  const TextFailure& failure() const { return failure_; }
+
+ private:
+  std::mutex mutex_;
+  TextFailure failure_;
+  std::atomic<std::size_t> earliest_{TextFailure::kNone};
+};
+
+// Cuts text `index` and gathers the words a caller would keep; returns false, with `failure`
+// set, when a word is not strictly valid UTF-8 (turning it into str would raise).
+bool AnalyseText(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
+                 std::size_t index, std::vector<WordSpan>& spans,
+                 std::vector<std::string_view>& words, TextFailure& failure) {
+  const std::string_view text = batch.texts[index];
+  if (analysis.search_mode) {
+    jieba.CutForSearchSpans(text, spans);
+  } else {
+    jieba.CutSpans(text, spans);
+  }
+  const bool check_words = batch.unchecked[index] && !IsStrictUtf8(text);
+  words.clear();
+  for (const WordSpan& span : spans) {
+    const std::string_view word = text.substr(span.begin, span.end - span.begin);
+    if (check_words && !IsStrictUtf8(word)) {
+      failure = {index, TextFailure::Kind::kInvalidWord, word};
+      return false;
+    }
+    if (analysis.drop_stop_words &&
+        (jieba.IsStopWord(word) || tokenizer::jieba::IsWhiteSpaceWord(word))) {
+      continue;
+    }
+    words.push_back(word);
+  }
+  return true;
+}
+
+// Per-thread scratch, reused across the thread's texts.
+struct Scratch {
+  std::vector<WordSpan> spans;
+  std::vector<std::string_view> words;
+};
+
+}  // namespace
+
+TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
+                       bool with_ids, std::vector<ItemTerms>& items) {
+  const std::size_t count = batch.texts.size();
+  items.assign(count, ItemTerms{});
+  std::vector<Scratch> scratch(
+      static_cast<std::size_t>(tokenizer::jieba::BatchThreads(analysis.threads, count)));
+  FailureSlot failures;
+  tokenizer::jieba::ForEachIndexInParallel(
+      count, analysis.threads, [&](std::size_t index, int worker) {
+        if (failures.After(index)) return;
+        Scratch& own = scratch[static_cast<std::size_t>(worker)];
+        TextFailure failure;
+        if (!AnalyseText(jieba, batch, analysis, index, own.spans, own.words, failure)) {
+          failures.Offer(failure);
+          return;
+        }
+        CountTokens(own.words, with_ids, items[index]);
+      });
+  return failures.failure();
+}
+
+TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
+                        CorpusCounts& counts) {
+  const std::size_t count = batch.texts.size();
+  const auto thread_count =
+      static_cast<std::size_t>(tokenizer::jieba::BatchThreads(analysis.threads, count));
+  std::vector<Scratch> scratch(thread_count);
+  const auto count_range = [&](std::size_t end, int threads, FailureSlot& failures) {
+    counts.tables.assign(static_cast<std::size_t>(threads), TokenCountTable{});
+    counts.lengths.assign(end, 0);
+    tokenizer::jieba::ForEachIndexInParallel(end, threads, [&](std::size_t index, int worker) {
+      if (failures.After(index)) return;
+      Scratch& own = scratch[static_cast<std::size_t>(worker)];
+      TextFailure failure;
+      if (!AnalyseText(jieba, batch, analysis, index, own.spans, own.words, failure)) {
+        failures.Offer(failure);
+        return;
+      }
+      if (own.words.empty()) {
+        failures.Offer({index, TextFailure::Kind::kEmpty, {}});
+        return;
+      }
+      // Training adds each occurrence straight into the table: no per-document map.
+      TokenCountTable& table = counts.tables[static_cast<std::size_t>(worker)];
+      for (const std::string_view word : own.words) ++table.find_or_insert(word);
+      counts.lengths[index] = own.words.size();
+    });
+  };
+  FailureSlot failures;
+  count_range(count, static_cast<int>(thread_count), failures);
+  const TextFailure failure = failures.failure();
+  if (failure.kind != TextFailure::Kind::kNone) {
+    // Threads may have counted texts past the failure, which a loop would never have reached.
+    // This is the error path, so simply count the texts before it again.
+    FailureSlot none;
+    count_range(failure.index, static_cast<int>(thread_count), none);
+  }
+  return failure;
+}
+
+}  // namespace orvel::typing::text

@@ -1,0 +1,41 @@
+// Batch cutting on several threads, and the stop-word test the batch encoders use.
+#include <string>
+
+#include "tokenizer/jieba/jieba.h"
+#include "tokenizer/jieba/parallel_batch.h"
+#include "tokenizer/jieba/stop_words.h"
+
+namespace orvel::tokenizer::jieba {
+namespace {
+
+using CutFunction = void (Jieba::*)(std::string_view, std::vector<WordSpan>&) const;
+
+void CutMany(const Jieba& jieba, CutFunction cut, const std::vector<std::string_view>& sentences,
+             int threads, const Jieba::SpanConsumer& consume) {
+  // One span buffer per thread, reused across its sentences and freed with the batch.
+  std::vector<std::vector<WordSpan>> spans(
+      static_cast<std::size_t>(BatchThreads(threads, sentences.size())));
+  ForEachIndexInParallel(sentences.size(), threads, [&](std::size_t index, int worker) {
+    std::vector<WordSpan>& buffer = spans[static_cast<std::size_t>(worker)];
+    (jieba.*cut)(sentences[index], buffer);
+    consume(index, buffer);
+  });
+}
+
+}  // namespace
+
+void Jieba::CutSpansMany(const std::vector<std::string_view>& sentences, int threads,
+                         const SpanConsumer& consume) const {
+  CutMany(*this, &Jieba::CutSpans, sentences, threads, consume);
+}
+
+void Jieba::CutForSearchSpansMany(const std::vector<std::string_view>& sentences, int threads,
+                                  const SpanConsumer& consume) const {
+  CutMany(*this, &Jieba::CutForSearchSpans, sentences, threads, consume);
+}
+
+bool Jieba::IsStopWord(std::string_view word) const {
+  return stop_words_->Contains(word);
+}
+
+}  // namespace orvel::tokenizer::jieba

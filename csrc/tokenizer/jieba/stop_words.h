@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+namespace orvel::tokenizer::jieba {
+
+// The words of a stop-word file: one per line, compared byte for byte (case-sensitive,
+// nothing trimmed, so a line with a trailing space matches no word). Empty lines are no word.
+class StopWords {
+ public:
+  StopWords() = default;
+  explicit StopWords(std::string text);
+  StopWords(const StopWords&) = delete;
+  StopWords& operator=(const StopWords&) = delete;
+
+  bool Contains(std::string_view word) const { return words_.count(word) != 0; }
+
+ private:
+  std::string text_;  // the file; the set's views point into it
+  std::unordered_set<std::string_view> words_;
+};
+
+// True when `word` is not empty and every code point of its UTF-8 text is white space in
+// Python's sense (str.isspace): the ASCII tab to carriage return and 0x1C-0x20, U+0085, U+00A0,
+// U+1680, U+2000-U+200A, U+2028, U+2029, U+202F, U+205F and U+3000. Such a word carries no
+// meaning in a search index, and segmentation keeps every space as a word of its own.
+bool IsWhiteSpaceWord(std::string_view word);
+
+}  // namespace orvel::tokenizer::jieba
