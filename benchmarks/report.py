@@ -124,6 +124,15 @@ def markdown(f):
         lines += table(["control, µs without the lock per call", "1 thread (µs per call)", "2T/1T"],
                        [(f"{free:.2f}", f"{call:.3f}", f"{ratio:.2f}×")
                         for free, call, ratio in f["threads"]["control"]])
+    if "distributed" in f:
+        lines += ["", "## Texts to one model past one process", "",
+                  "The real-text corpus repeated to about 100 MB, one document per line; "
+                  "every model equals the one-process model byte for byte "
+                  "(`benchmarks/distributed_bench.py`).", ""]
+        lines += table(["job", "seconds min / median / max", "MB/s", "vs one process"],
+                       [(label, f"{low:.2f} / {mid:.2f} / {high:.2f}", f"{rate:.1f}",
+                         f"{ratio:.2f}×")
+                        for label, (low, mid, high, rate, ratio) in f["distributed"].items()])
     if f["notes"]:
         lines += ["", "## Notes", ""] + [f"- {note}" for note in f["notes"]]
     lines += ["", "## Raw output", ""]

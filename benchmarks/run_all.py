@@ -113,6 +113,20 @@ def parse_rjieba(text):
             for mode in ["cut", "cut_for_search"]}
 
 
+def parse_distributed(text):
+    figures = {}
+    for label in ["one process, threads=1", "one process, threads=2",
+                  "Dask, 2 workers x 1 thread", "Spark, local[2]"]:
+        try:
+            figures[label] = find(
+                rf"^\s+{re.escape(label)}\s+{NUMBER}\s+{NUMBER}\s+{NUMBER}\s+{NUMBER} MB/s\s+"
+                rf"{NUMBER}x$", text, label)
+        except ParseError:
+            if label != "Spark, local[2]":  # Spark may be absent
+                raise
+    return figures
+
+
 def run(name, command):
     """Runs one benchmark, echoing its output with a prefix; returns (exit code, output)."""
     print(f"\n== {name}: {' '.join(map(str, command))}", flush=True)
@@ -219,6 +233,8 @@ def main():
          parse_threads),
         ("rjieba", "rjieba_peer.py", ["--mb", "0.3", "--repeat", "1"] if quick else [],
          parse_rjieba),
+        ("distributed", "distributed_bench.py", ["--mb", "2", "--rounds", "1"] if quick else [],
+         parse_distributed),
     ]
     figures = {"machine": machine(), "quick": quick, "notes": [], "raw": {}}
     started = time.monotonic()

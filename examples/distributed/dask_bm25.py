@@ -109,7 +109,9 @@ def _write_task(
     rows: Any, model: BM25, jieba: Jieba, analysis: Analysis, path: str, shard: int
 ) -> RowReport:
     rows_list = list(rows)
-    ids = list(rows.index) if hasattr(rows, "index") else list(range(len(rows_list)))
+    # A dataframe partition (pandas) has an index; a bag partition is a list.
+    index = getattr(rows, "index", None)
+    ids = list(range(len(rows_list))) if index is None or callable(index) else list(index)
     indices, values, report = encode_shard(rows_list, model, jieba, analysis, str(shard))
     table = pa.table(
         {

@@ -108,13 +108,17 @@ def kill_worker_once(row, marker, position_text_index):
 
 
 class TestVectors:
+    @pytest.mark.parametrize("kind", ["dataframe", "bag"])
     def test_parquet_vectors_equal_single_process_vectors(
-        self, client, worker_jieba, reference, tmp_path
+        self, client, worker_jieba, reference, tmp_path, kind
     ):
         # Catches rows shifted against their vectors, and bad rows dropped instead of kept null.
         rows = rows_with_faults()
-        frame = pd.DataFrame({"text": pd.Series(rows, dtype=object)})
-        texts = dd.from_pandas(frame, npartitions=3)["text"]
+        if kind == "dataframe":
+            frame = pd.DataFrame({"text": pd.Series(rows, dtype=object)})
+            texts = dd.from_pandas(frame, npartitions=3)["text"]
+        else:
+            texts = db.from_sequence(rows, npartitions=1)  # ids are positions in a partition
         out = tmp_path / "vectors"
         report = dask_bm25.write_document_vectors(texts, reference[0], worker_jieba, str(out))
         check_report(report)
