@@ -17,6 +17,7 @@ import os
 import pathlib
 import pickle
 import platform
+import resource
 import statistics
 import sys
 import tempfile
@@ -50,6 +51,11 @@ def timed(call, rounds):
         result = call()
         times.append(time.perf_counter() - started)
     return spread(times), result
+
+
+def cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
 
 
 def dump_bytes(model):
@@ -140,8 +146,12 @@ def main():
         return model
 
     results = {}
+    # CPU seconds per round (all processes of the job), for the projection below.
+    cpu = {}
     row = "  {:<34} {:>8.2f} {:>8.2f} {:>8.2f} {:>8.1f} MB/s {:>6.2f}x"
+    before = cpu_seconds()
     (t1, reference) = timed(lambda: one_process(1), args.rounds)
+    cpu["one process, threads=1"] = (cpu_seconds() - before) / args.rounds
     expected = dump_bytes(reference)
     results["one process, threads=1"] = t1
     (t, model) = timed(lambda: one_process(2), args.rounds)
@@ -156,10 +166,18 @@ def main():
                            dashboard_address=None)
     client = Client(cluster)
     startup = time.perf_counter() - started
+
+    def all_cpu_seconds():  # this process (client and scheduler) and every worker
+        return cpu_seconds() + sum(client.run(cpu_seconds).values())
+
+    # About eight partitions per worker, so that the two workers get equal shares.
+    blocksize = f"{max(1, int(megabytes / 16))}MiB"
+    before = all_cpu_seconds()
     (t, (model, _)) = timed(
-        lambda: dask_bm25.train_bm25(dask_bm25.read_corpus(str(corpus), "text", "16MiB"), jieba),
+        lambda: dask_bm25.train_bm25(dask_bm25.read_corpus(str(corpus), "text", blocksize), jieba),
         args.rounds,
     )
+    cpu["Dask, 2 workers x 1 thread"] = (all_cpu_seconds() - before) / args.rounds
     assert dump_bytes(model) == expected, "Dask model differs"
     results["Dask, 2 workers x 1 thread"] = t
     client.close()
@@ -177,7 +195,7 @@ def main():
                      .config("spark.ui.enabled", "false").getOrCreate())
             spark.sparkContext.setLogLevel("ERROR")
             startup = time.perf_counter() - started
-            partitions = max(2, int(megabytes // 16))
+            partitions = 16  # as for Dask: about eight per worker
             (t, (model, _)) = timed(
                 lambda: spark_bm25.train_bm25(
                     spark.sparkContext.textFile(str(corpus), partitions), jieba),
@@ -195,6 +213,13 @@ def main():
     for label, (low, middle, high) in results.items():
         print(row.format(label, low, middle, high, megabytes / middle, t1[1] / middle))
     print("  every model equal to the one-process model: yes")
+    # On a busy machine the wall-clock ratio says little; the CPU time each job spends does
+    # not depend on other work. With two idle cores and equal shares, a job of C CPU seconds
+    # on two workers takes about C / 2.
+    one = cpu["one process, threads=1"]
+    dask_cpu = cpu["Dask, 2 workers x 1 thread"]
+    print(f"  CPU seconds per run: one process {one:.2f}, Dask (all processes) {dask_cpu:.2f}; "
+          f"projected Dask speed-up on 2 idle cores {2 * one / dask_cpu:.2f}x")
     for note in notes:
         print(f"  {note}")
     print(f"load average {os.getloadavg()[0]:.2f} at the end")

@@ -27,13 +27,17 @@ from typing import Any, List, Tuple, Union
 
 import dask.bag as db
 import dask.dataframe as dd
-import pyarrow as pa
-import pyarrow.parquet as pq
 from dask.base import compute
 from dask.delayed import Delayed, delayed
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from shard_work import Analysis, RowReport, encode_shard, merge_results, train_shard  # noqa: E402
+from shard_work import (  # noqa: E402
+    Analysis,
+    RowReport,
+    merge_results,
+    train_shard,
+    write_parquet_shard,
+)
 
 from pyorveltext import BM25, Jieba  # noqa: E402
 
@@ -66,17 +70,12 @@ def _share(value: Any) -> Any:
 
 
 def _ship_code() -> None:
-    """Makes this module and shard_work importable on every worker, which unpickles the task
-    functions by module name (a cluster's workers do not share this process's sys.path)."""
+    """Makes shard_work importable on every worker, which unpickles the task functions by
+    module name (a cluster's workers do not share this process's sys.path). The tasks live
+    there rather than here so that a worker never imports dask.dataframe or pyarrow to train."""
     client = _client()
     if client is not None:
-        here = pathlib.Path(__file__).resolve().parent
-        for name in ("shard_work.py", "dask_bm25.py"):
-            client.upload_file(str(here / name))
-
-
-def _train_task(rows: Any, jieba: Jieba, analysis: Analysis, shard: str) -> Tuple[BM25, RowReport]:
-    return train_shard(list(rows), jieba, analysis, shard)
+        client.upload_file(str(pathlib.Path(__file__).resolve().parent / "shard_work.py"))
 
 
 def train_bm25(
@@ -89,7 +88,7 @@ def train_bm25(
     _ship_code()
     shared = _share(jieba)
     results: List[Delayed] = [
-        delayed(_train_task, pure=True)(part, shared, analysis, str(i))
+        delayed(train_shard, pure=True)(part, shared, analysis, str(i))
         for i, part in enumerate(_partitions(texts))
     ]
     if not results:
@@ -105,27 +104,6 @@ def train_bm25(
     return model, report
 
 
-def _write_task(
-    rows: Any, model: BM25, jieba: Jieba, analysis: Analysis, path: str, shard: int
-) -> RowReport:
-    rows_list = list(rows)
-    # A dataframe partition (pandas) has an index; a bag partition is a list.
-    index = getattr(rows, "index", None)
-    ids = list(range(len(rows_list))) if index is None or callable(index) else list(index)
-    indices, values, report = encode_shard(rows_list, model, jieba, analysis, str(shard))
-    table = pa.table(
-        {
-            "partition": pa.array([shard] * len(rows_list), pa.int32()),
-            "id": pa.array(ids),
-            "indices": pa.array(indices, pa.list_(pa.uint32())),
-            "values": pa.array(values, pa.list_(pa.float64())),
-        }
-    )
-    # Written whole under its final name at the end: a re-run task rewrites the same bytes.
-    pq.write_table(table, os.path.join(path, f"part-{shard:05d}.parquet"))
-    return report
-
-
 def write_document_vectors(
     texts: Texts, model: BM25, jieba: Jieba, path: str, analysis: Analysis = Analysis()
 ) -> RowReport:
@@ -138,7 +116,9 @@ def write_document_vectors(
     _ship_code()
     shared_model, shared_jieba = _share(model), _share(jieba)
     tasks = [
-        delayed(_write_task, pure=True)(part, shared_model, shared_jieba, analysis, path, i)
+        delayed(write_parquet_shard, pure=True)(
+            part, shared_model, shared_jieba, analysis, path, i
+        )
         for i, part in enumerate(_partitions(texts))
     ]
     reports: Tuple[RowReport, ...] = compute(*tasks)

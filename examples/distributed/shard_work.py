@@ -1,6 +1,7 @@
 """The per-shard work both engine examples share: check rows, train a shard model, merge
-models, encode a shard into sparse vectors. Plain Python over pyorveltext, no engine imports,
-so it runs unchanged inside a Dask task, a Spark partition or a multiprocessing worker.
+models, encode a shard into sparse vectors (and write them to Parquet). Plain Python over
+pyorveltext, no engine imports, so it runs unchanged inside a Dask task, a Spark partition or
+a multiprocessing worker, and a worker that imports it loads nothing heavy.
 
 A row is used when it is a ``str`` or UTF-8 ``bytes`` with at least one character. Any other
 row is not silently dropped: it is counted in a :class:`RowReport` ("bad" for non-text or
@@ -159,3 +160,32 @@ def encode_shard(
             indices.append(list(vector["indices"]))
             values.append(list(vector["values"]))
     return indices, values, report
+
+
+def write_parquet_shard(
+    rows: Any, model: BM25, jieba: Jieba, analysis: Analysis, path: str, shard: int
+) -> RowReport:
+    """Writes one shard's vectors to `path`/part-NNNNN.parquet: columns ``partition``, ``id``
+    (a pandas partition's index, or the position in the shard), ``indices`` (uint32 token ids)
+    and ``values``."""
+    import os
+
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    rows_list = list(rows)
+    # A dataframe partition (pandas) has an index; a bag partition is a list.
+    index = getattr(rows, "index", None)
+    ids = list(range(len(rows_list))) if index is None or callable(index) else list(index)
+    indices, values, report = encode_shard(rows_list, model, jieba, analysis, str(shard))
+    table = pa.table(
+        {
+            "partition": pa.array([shard] * len(rows_list), pa.int32()),
+            "id": pa.array(ids),
+            "indices": pa.array(indices, pa.list_(pa.uint32())),
+            "values": pa.array(values, pa.list_(pa.float64())),
+        }
+    )
+    # Written whole under its final name at the end: a re-run task rewrites the same bytes.
+    pq.write_table(table, os.path.join(path, f"part-{shard:05d}.parquet"))
+    return report
