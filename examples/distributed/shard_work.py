@@ -95,10 +95,30 @@ class Analysis:
     threads: int = 1
 
 
+def _all_plain_texts(rows: List[Any]) -> bool:
+    """Whether every row is a non-empty str: the common case, checked without the per-row
+    work of usable_rows (a lone surrogate still fails, in the engine call, before it counts)."""
+    return all(type(row) is str and row for row in rows)
+
+
 def train_shard(
     rows: Iterable[Any], jieba: Jieba, analysis: Analysis, shard: str
 ) -> Tuple[BM25, RowReport]:
     """One model trained on the usable rows of a shard, in order."""
+    rows = list(rows)
+    if _all_plain_texts(rows):
+        model = BM25(analysis.b, analysis.k1)
+        try:
+            model.train_many(
+                rows,
+                tokenizer=jieba,
+                mode=analysis.mode,
+                stop_words=analysis.stop_words,
+                threads=analysis.threads,
+            )
+            return model, RowReport(rows=len(rows), used=len(rows))
+        except TypeError:
+            pass  # a str that has no UTF-8 form: sort the rows out one by one below
     texts, report = usable_rows(rows, shard)
     model = BM25(analysis.b, analysis.k1)
     documents = [t for t in texts if t]
@@ -131,6 +151,23 @@ def encode_shard(
 ) -> Tuple[List[Optional[List[int]]], List[Optional[List[float]]], RowReport]:
     """Per row, the ids and weights of its sparse document vector (empty for an empty text),
     or None for both where the row is bad, so that rows keep their positions."""
+    if _all_plain_texts(list(rows)):
+        try:
+            vectors = model.encode_documents(
+                rows,
+                output="sparse",
+                tokenizer=jieba,
+                mode=analysis.mode,
+                stop_words=analysis.stop_words,
+                threads=analysis.threads,
+            )
+            return (
+                [list(v["indices"]) for v in vectors],
+                [list(v["values"]) for v in vectors],
+                RowReport(rows=len(rows), used=len(rows)),
+            )
+        except TypeError:
+            pass  # a str that has no UTF-8 form: sort the rows out one by one below
     texts, report = usable_rows(rows, shard)
     documents = [t for t in texts if t]
     vectors = (

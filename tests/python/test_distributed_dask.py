@@ -70,6 +70,17 @@ class TestTraining:
         check_report(report)
         assert len(report.samples) == len(BAD_ROWS)
 
+    def test_surrogate_among_plain_texts_falls_back_and_is_counted(self, client, worker_jieba, tmp_path):
+        # Catches the all-str fast path losing the shard (or training part of it) when the
+        # engine refuses a str without a UTF-8 form.
+        from distributed_support import CORPUS
+
+        texts = db.from_sequence(CORPUS[:10] + ["\ud800x"] + CORPUS[10:20], npartitions=1)
+        model, report = dask_bm25.train_bm25(texts, worker_jieba)
+        expected = single_process_model(worker_jieba, CORPUS[:20])
+        assert dump_bytes(model, tmp_path / "m") == dump_bytes(expected, tmp_path / "e")
+        assert (report.rows, report.used, report.bad) == (21, 20, 1)
+
     def test_dataframe_column_gives_the_single_process_model(
         self, client, worker_jieba, reference, tmp_path
     ):
