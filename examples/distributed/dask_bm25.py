@@ -28,12 +28,14 @@ from typing import Any, List, Tuple, Union
 import dask.bag as db
 import dask.dataframe as dd
 from dask.base import compute
+from dask.bytes.core import read_bytes
 from dask.delayed import Delayed, delayed
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from shard_work import (  # noqa: E402
     Analysis,
     RowReport,
+    lines_of,
     merge_results,
     train_shard,
     write_parquet_shard,
@@ -129,9 +131,10 @@ def read_corpus(source: str, column: str, blocksize: str = "64MiB") -> Texts:
     """A text file's lines (without line ends) or a Parquet text column."""
     if source.endswith(".parquet") or os.path.isdir(source):
         return dd.read_parquet(source, columns=[column])[column]
-    return db.read_text(source, blocksize=blocksize, encoding="utf-8").map(
-        lambda line: line.rstrip("\n")
-    )
+    # Blocks cut at line ends and split in one call each: a tenth of the CPU time that
+    # dask.bag.read_text spends on the same lines, which would be a large part of training's.
+    _, blocks = read_bytes(source, delimiter=b"\n", blocksize=blocksize, sample=False)
+    return db.from_delayed([delayed(lines_of, pure=True)(block) for block in blocks[0]])
 
 
 def jieba_from(data: pathlib.Path) -> Jieba:

@@ -83,6 +83,16 @@ def usable_rows(
     return texts, report
 
 
+def lines_of(block: bytes) -> List[str]:
+    """The lines of a block of a UTF-8 text file (one document per line), without line ends.
+    Bytes that are not UTF-8 become lone surrogates, so that their line is counted as bad
+    rather than failing the whole block."""
+    lines = block.decode("utf-8", "surrogateescape").split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()  # the block ends with a line end
+    return lines
+
+
 @dataclasses.dataclass
 class Analysis:
     """How texts become words: the same for training and for encoding, so they match."""

@@ -81,6 +81,20 @@ class TestTraining:
         assert dump_bytes(model, tmp_path / "m") == dump_bytes(expected, tmp_path / "e")
         assert (report.rows, report.used, report.bad) == (21, 20, 1)
 
+    def test_text_file_blocks_keep_every_line_once(self, client, worker_jieba, tmp_path):
+        # Catches lines lost or doubled at block boundaries, a line end left on a text, and an
+        # undecodable line failing its whole block instead of being counted.
+        from distributed_support import CORPUS
+
+        path = tmp_path / "corpus.txt"
+        path.write_bytes(b"\n".join(t.encode() for t in CORPUS) + b"\n\xff\xfe\n")
+        texts = dask_bm25.read_corpus(str(path), "text", blocksize=700)
+        assert texts.npartitions > 3
+        model, report = dask_bm25.train_bm25(texts, worker_jieba)
+        expected = single_process_model(worker_jieba, CORPUS)
+        assert dump_bytes(model, tmp_path / "m") == dump_bytes(expected, tmp_path / "e")
+        assert (report.rows, report.bad) == (len(CORPUS) + 1, 1)
+
     def test_dataframe_column_gives_the_single_process_model(
         self, client, worker_jieba, reference, tmp_path
     ):
