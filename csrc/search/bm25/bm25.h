@@ -20,6 +20,12 @@ class BM25 {
   // garbage and could not be saved and restored.
   BM25(double b, double k1);
   ~BM25();
+  // Declared because of the destructor above: without them a restored or returned model
+  // would be copied, table and all, instead of moved.
+  BM25(const BM25&) = default;
+  BM25(BM25&&) noexcept = default;
+  BM25& operator=(const BM25&) = default;
+  BM25& operator=(BM25&&) noexcept = default;
 
   // One document. Throws std::runtime_error on an empty document; the model is unchanged.
   void train(const std::vector<std::string>& tokens_vec);
