@@ -124,6 +124,12 @@ def markdown(f):
         lines += table(["control, µs without the lock per call", "1 thread (µs per call)", "2T/1T"],
                        [(f"{free:.2f}", f"{call:.3f}", f"{ratio:.2f}×")
                         for free, call, ratio in f["threads"]["control"]])
+    if "batch" in f:
+        lines += ["", "## Batch methods on the real-text corpus", "",
+                  "From `batch_bench.py`: medians over its rounds, ours and the peers on the same "
+                  "texts; min / median / max of every figure are in its raw output below.", ""]
+        lines += table(["ratio", "measured", "target"],
+                       [(name, f"{value:.2f}×", target) for name, value, target in f["batch"]])
     if "distributed" in f:
         lines += ["", "## Texts to one model past one process", "",
                   "The real-text corpus repeated to about 100 MB, one document per line; "

@@ -31,7 +31,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 REPO = HERE.parent
 VENV_BIN = pathlib.Path(sys.executable).parent
 HEARTBEAT_S = 30
-PEERS = ["rank-bm25", "bm25s", "jieba", "rjieba"]
+PEERS = ["rank-bm25", "bm25s", "jieba", "rjieba", "pymilvus.model", "pinecone-text"]
 NUMBER = r"(-?\d+(?:\.\d+)?)"
 
 
@@ -113,6 +113,15 @@ def parse_rjieba(text):
             for mode in ["cut", "cut_for_search"]}
 
 
+def parse_batch(text):
+    """[(ratio name, value, target text)] from batch_bench.py's closing ratio table."""
+    _, _, part = text.partition("ratios (medians)")
+    rows = re.findall(rf"^  (.+?)\s+{NUMBER}x \((.+?)\)", part, re.MULTILINE)
+    if not rows:
+        raise ParseError("no ratio rows in the output")
+    return [(name.strip(), float(value), target) for name, value, target in rows]
+
+
 def parse_distributed(text):
     figures = {}
     for label in ["one process, threads=1", "one process, threads=2",
@@ -164,7 +173,7 @@ def build_engine_bench():
                  f"-DCMAKE_MAKE_PROGRAM={VENV_BIN / 'ninja'}", "-DCMAKE_BUILD_TYPE=Release",
                  "-DPYORVELTEXT_BUILD_MODULE=OFF", "-DPYORVELTEXT_BUILD_BENCHMARKS=ON"]
     for command in [configure, [VENV_BIN / "cmake", "--build", build, "-j2",
-                                "--target", "segment_engine_bench"]]:
+                                "--target", "segment_engine_bench", "batch_engine_bench"]]:
         code, _ = run("build segment_engine_bench", command)
         if code:
             raise RuntimeError(f"build failed (exit {code})")
@@ -233,10 +242,18 @@ def main():
          parse_threads),
         ("rjieba", "rjieba_peer.py", ["--mb", "0.3", "--repeat", "1"] if quick else [],
          parse_rjieba),
+        ("batch", "batch_bench.py",
+         (["--mb", "1", "--peer-mb", "0.05", "--rounds", "1"] if quick else [])
+         + ["--engine-bench", REPO / "build" / "bench" / "batch_engine_bench"], parse_batch),
         ("distributed", "distributed_bench.py", ["--mb", "2", "--rounds", "1"] if quick else [],
          parse_distributed),
     ]
     figures = {"machine": machine(), "quick": quick, "notes": [], "raw": {}}
+    # The batch benchmark compares with the engine's own batch speed, a C++ driver.
+    try:
+        build_engine_bench()
+    except (RuntimeError, OSError) as error:
+        figures["notes"].append(f"batch_engine_bench: not built ({error}).")
     started = time.monotonic()
     total = len(steps) + 1
     for number, (key, script, arguments, parse) in enumerate(steps, 1):

@@ -95,15 +95,11 @@ bool TextChunks::Next() {
     Py_ssize_t length = 0;
     bool unchecked = false;
     if (PyUnicode_Check(item)) {
-      if (PyUnicode_IS_COMPACT_ASCII(item)) {
-        data = PyUnicode_AsUTF8AndSize(item, &length);  // the str's own bytes, no copy
-      } else {
-        // A temporary UTF-8 copy, freed with the chunk; the str itself does not grow a cache.
-        keep = py::reinterpret_steal<py::object>(PyUnicode_AsUTF8String(item));
-        if (!keep) throw py::error_already_set();
-        data = PyBytes_AS_STRING(keep.ptr());
-        length = PyBytes_GET_SIZE(keep.ptr());
-      }
+      // The str's own UTF-8 form, as the per-item calls read it: an ASCII str's bytes, or
+      // the UTF-8 copy CPython makes once and keeps with the str (so a second batch over the
+      // same texts, or a per-item call, encodes nothing).
+      data = PyUnicode_AsUTF8AndSize(item, &length);
+      if (!data) throw py::error_already_set();
     } else if (PyBytes_Check(item)) {
       data = PyBytes_AS_STRING(item);
       length = PyBytes_GET_SIZE(item);

@@ -29,6 +29,10 @@ py::object Steal(PyObject* object) {
 // that is not UTF-8 raises UnicodeDecodeError as there), or int.
 py::object TermKey(const ItemTerms& item, const TermCount& term) {
   if (item.integer) return Steal(PyLong_FromLongLong(term.integer));
+  // An exact str the caller passed is the key encode_document would build: same text.
+  if (term.origin)
+    return py::reinterpret_borrow<py::object>(
+        static_cast<PyObject*>(const_cast<void*>(term.origin)));
   return Steal(
       PyUnicode_DecodeUTF8(term.token.data(), static_cast<Py_ssize_t>(term.token.size()), nullptr));
 }

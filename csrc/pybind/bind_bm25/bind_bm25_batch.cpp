@@ -14,6 +14,7 @@
 #include "search/bm25/batch_text.h"
 #include "search/bm25/bm25.h"
 #include "search/bm25/integer_token.h"
+#include "search/bm25/word_counter.h"
 #include "tokenizer/jieba/jieba.h"
 
 namespace orvel::typing::text::pybind {
@@ -91,11 +92,9 @@ py::object DocumentTokens(PyObject* document) {
 // The form each document takes, string tokens first (so an empty document is a string one),
 // as the overloads of train / encode_document are tried. TypeError names the first document
 // that fits neither, before anything is trained or encoded.
-std::vector<TokenKind> ClassifyDocuments(py::handle batch, const char* name) {
-  const Py_ssize_t size = PyTuple_GET_SIZE(batch.ptr());
-  std::vector<TokenKind> kinds;
-  kinds.reserve(static_cast<std::size_t>(size));
-  for (Py_ssize_t i = 0; i < size; ++i) {
+TokenKind ClassifyDocument(py::handle batch, std::size_t index, const char* name) {
+  const auto i = static_cast<Py_ssize_t>(index);
+  {
     const py::object tokens = DocumentTokens(PyTuple_GET_ITEM(batch.ptr(), i));
     bool strings = static_cast<bool>(tokens);
     bool integers = strings;
@@ -114,15 +113,40 @@ std::vector<TokenKind> ClassifyDocuments(py::handle batch, const char* name) {
                            "]: expected a sequence of str/bytes tokens or of int tokens, not " +
                            Py_TYPE(PyTuple_GET_ITEM(batch.ptr(), i))->tp_name);
     }
-    kinds.push_back(strings ? TokenKind::kStrings : TokenKind::kIntegers);
+    return strings ? TokenKind::kStrings : TokenKind::kIntegers;
   }
+}
+
+std::vector<TokenKind> ClassifyDocuments(py::handle batch, const char* name) {
+  const auto size = static_cast<std::size_t>(PyTuple_GET_SIZE(batch.ptr()));
+  std::vector<TokenKind> kinds;
+  kinds.reserve(size);
+  for (std::size_t i = 0; i < size; ++i) kinds.push_back(ClassifyDocument(batch, i, name));
   return kinds;
 }
 
-// Reads document `index` (already classified) into `strings` or `integers`.
-void ReadDocument(py::handle batch, std::size_t index, TokenKind kind,
-                  std::vector<std::string_view>& strings, std::vector<long long>& integers) {
-  const py::object tokens = DocumentTokens(PyTuple_GET_ITEM(batch.ptr(), index));
+// Reads a document of string tokens with each exact str as the token's origin; false when
+// the document is not one (then `tokens` is garbage). `fast` keeps the tokens alive.
+bool ReadStringDocument(PyObject* document, std::vector<OriginToken>& tokens, py::object& fast) {
+  fast = DocumentTokens(document);
+  if (!fast) return false;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(fast.ptr());
+  PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
+  tokens.resize(static_cast<std::size_t>(count));
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    OriginToken& token = tokens[static_cast<std::size_t>(k)];
+    if (!StringToken(items[k], token.bytes)) return false;
+    token.origin = PyUnicode_CheckExact(items[k]) ? items[k] : nullptr;
+  }
+  return true;
+}
+
+// Reads document `index` (already classified) into `strings` or `integers`. The views point
+// into token objects that the returned sequence keeps alive (a sequence other than a list or
+// tuple may make its items on the fly).
+py::object ReadDocument(py::handle batch, std::size_t index, TokenKind kind,
+                        std::vector<std::string_view>& strings, std::vector<long long>& integers) {
+  py::object tokens = DocumentTokens(PyTuple_GET_ITEM(batch.ptr(), index));
   const Py_ssize_t count = PySequence_Fast_GET_SIZE(tokens.ptr());
   PyObject** items = PySequence_Fast_ITEMS(tokens.ptr());
   strings.clear();
@@ -136,6 +160,7 @@ void ReadDocument(py::handle batch, std::size_t index, TokenKind kind,
       IntegerToken(items[k], integers.back());
     }
   }
+  return tokens;
 }
 
 // ---- raw texts ----
@@ -194,22 +219,26 @@ void TrainMany(ConstructedSelf<BM25> self, DocumentsArgument documents, Tokenize
         py::gil_scoped_release unlocked;  // the model is not touched here
         failure = CountCorpus(*options.jieba, chunks.batch(), options.analysis, counts);
       }
-      for (const TokenCountTable& table : counts.tables) model.add_token_counts(table);
-      model.add_document_lengths(counts.lengths);
+      AddCorpusCounts(counts, model);
       if (failure.kind != TextFailure::Kind::kNone) RaiseTextFailure(failure);
     }
     return;
   }
   const std::vector<TokenKind> kinds = ClassifyDocuments(batch, "documents");
-  TokenCountTable table;
   std::vector<std::size_t> lengths;
   std::vector<std::string_view> strings;
   std::vector<long long> integers;
   bool empty_document = false;
+  // String tokens are counted in a table that views them (their objects are kept alive here)
+  // and reach the model once per distinct token; integer tokens go straight in, as train does.
+  WordCounter counter;
+  std::vector<py::object> keep;
   for (std::size_t i = 0; i < kinds.size() && !empty_document; ++i) {
-    ReadDocument(batch, i, kinds[i], strings, integers);
-    for (const std::string_view token : strings) ++table.find_or_insert(token);
-    for (const long long token : integers) ++table.find_or_insert(IntegerTokenText(token).view());
+    keep.push_back(ReadDocument(batch, i, kinds[i], strings, integers));
+    for (const std::string_view token : strings) counter.Add(token);
+    for (const long long token : integers) {
+      model.add_token_count(IntegerTokenText(token).view(), 1);
+    }
     const std::size_t length = strings.size() + integers.size();
     if (length == 0) {
       empty_document = true;
@@ -217,7 +246,8 @@ void TrainMany(ConstructedSelf<BM25> self, DocumentsArgument documents, Tokenize
       lengths.push_back(length);
     }
   }
-  model.add_token_counts(table);
+  counter.ForEach(
+      [&](std::string_view token, std::uint32_t count) { model.add_token_count(token, count); });
   model.add_document_lengths(lengths);
   if (empty_document) throw std::runtime_error(kEmptyDocumentMessage);
 }
@@ -265,15 +295,21 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
     }
     return {results.Finish()};
   }
-  const std::vector<TokenKind> kinds = ClassifyDocuments(batch, name);
+  // One pass: nothing changes while encoding, so a bad document found late only discards
+  // the results before it, and each document's tokens are read once.
   ItemTerms item;
-  std::vector<std::string_view> strings;
+  std::vector<OriginToken> strings;
   std::vector<long long> integers;
-  for (std::size_t i = 0; i < kinds.size(); ++i) {
-    ReadDocument(batch, i, kinds[i], strings, integers);
-    if (kinds[i] == TokenKind::kStrings) {
+  const Py_ssize_t count = PyTuple_GET_SIZE(batch.ptr());
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    py::object keep;
+    if (ReadStringDocument(PyTuple_GET_ITEM(batch.ptr(), i), strings, keep)) {
       CountTokens(strings, with_ids, item);
     } else {
+      ClassifyDocument(batch, static_cast<std::size_t>(i), name);  // raises TypeError if bad
+      std::vector<std::string_view> unused;
+      keep =
+          ReadDocument(batch, static_cast<std::size_t>(i), TokenKind::kIntegers, unused, integers);
       CountIntegers(integers, with_ids, item);
     }
     add(item);

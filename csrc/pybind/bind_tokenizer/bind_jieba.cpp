@@ -39,14 +39,38 @@ void TranslateFileOpenError(std::exception_ptr error) {
   }
 }
 
-// One cut mode as a method body: runs without the interpreter lock (see the call guard below)
-// and hands back decoded words for the list to be built once the lock is held again.
+// Sentences shorter than this are cut with the interpreter lock held, the way numpy keeps
+// the lock for small arrays. Cutting runs at about 17 ns per byte; an uncontended release and
+// retake of the lock costs about 0.2 us, but when two threads call cut, each release hands the
+// lock to the other thread, a futex wake and a context switch of several microseconds, which
+// is the engine work of a few hundred bytes. Golden lines (about 50 bytes) therefore gain
+// nothing from releasing and two threads ran at 0.7x one thread; 4 KB pieces gain nearly 2x.
+// benchmarks/gil_threshold.py measures both sides (build with -DORVEL_RELEASE_BYTES=0 and
+// =1000000000 and compare 2T/1T per piece size); our first run was on a heavily loaded
+// machine and could only bound the crossover to a few hundred bytes, so 512 is chosen to keep
+// every short sentence on the locked path with a margin. Rerun it on a quiet machine before
+// tuning. Results never depend on it.
+#ifndef ORVEL_RELEASE_BYTES
+#define ORVEL_RELEASE_BYTES 512
+#endif
+constexpr std::size_t kReleaseLockBytes = ORVEL_RELEASE_BYTES;
+
+// One cut mode as a method body: cuts and decodes the words, without the interpreter lock for
+// long sentences, and hands them back for the list to be built under the lock.
 template <void (Jieba::*CutMode)(std::string_view, std::vector<tokenizer::jieba::WordSpan>&) const>
 WordList CutWords(ConstructedSelf<Jieba> self, std::string sentence) {
   WordList result;
   result.sentence = std::move(sentence);
-  ((*self).*CutMode)(result.sentence, result.spans);
-  result.Decode();
+  const auto cut = [&] {
+    ((*self).*CutMode)(result.sentence, result.spans);
+    result.Decode();
+  };
+  if (result.sentence.size() < kReleaseLockBytes) {
+    cut();
+  } else {
+    py::gil_scoped_release unlocked;
+    cut();
+  }
   return result;
 }
 
@@ -55,16 +79,15 @@ WordList CutWords(ConstructedSelf<Jieba> self, std::string sentence) {
 void BindJieba(py::module_& m) {
   py::register_exception_translator(TranslateFileOpenError);
 
-  // Cutting only reads the engine, so the interpreter lock is released while it works and
-  // while the words are decoded; they become a list of str after the lock is taken back.
+  // Cutting only reads the engine, so the interpreter lock is released (for sentences long
+  // enough to pay for it) while it works and while the words are decoded; they become a list
+  // of str after the lock is taken back.
   using Path = const std::string&;
   py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
       .def(py::init<Path, Path, Path, Path, Path>(), py::arg("dict_path"), py::arg("hmm_path"),
            py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
-      .def("cut", &CutWords<&Jieba::CutSpans>, py::arg("sentence"),
-           py::call_guard<py::gil_scoped_release>())
-      .def("cut_for_search", &CutWords<&Jieba::CutForSearchSpans>, py::arg("sentence"),
-           py::call_guard<py::gil_scoped_release>());
+      .def("cut", &CutWords<&Jieba::CutSpans>, py::arg("sentence"))
+      .def("cut_for_search", &CutWords<&Jieba::CutForSearchSpans>, py::arg("sentence"));
 }
 
 }  // namespace orvel::typing::text::pybind

@@ -61,12 +61,13 @@ PyObject* WordToStr(const WordList::Word& word, const std::uint32_t* code_points
 }  // namespace
 
 void WordList::Decode() {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(sentence.data());
+  const std::string_view text = Text();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   words.clear();
   words.reserve(spans.size());
   code_points.clear();
   // A word never has more code points than bytes; for cut the words cover the sentence once.
-  code_points.reserve(sentence.size());
+  code_points.reserve(text.size());
   for (const tokenizer::jieba::WordSpan& span : spans) {
     Word word{0, 0};
     const std::size_t first = code_points.size();
@@ -97,7 +98,7 @@ PyObject* WordListToPython(const WordList& decoded) {
     if (word.max_char == WordList::kInvalid) {
       // Let CPython raise its own UnicodeDecodeError, with the usual position and reason.
       const tokenizer::jieba::WordSpan& span = decoded.spans[index];
-      str = PyUnicode_DecodeUTF8(decoded.sentence.data() + span.begin,
+      str = PyUnicode_DecodeUTF8(decoded.Text().data() + span.begin,
                                  static_cast<Py_ssize_t>(span.end - span.begin), nullptr);
     } else {
       str = WordToStr(word, code_points);

@@ -3,7 +3,9 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tokenizer/jieba/word_span.h"
@@ -24,11 +26,16 @@ struct WordList {
   };
 
   std::string sentence;
-  std::vector<tokenizer::jieba::WordSpan> spans;  // byte offsets into `sentence`
+  // Set instead of `sentence` when the text lives elsewhere for as long as this does (a batch
+  // holds its texts), to save a copy.
+  std::optional<std::string_view> borrowed;
+  std::vector<tokenizer::jieba::WordSpan> spans;  // byte offsets into the text
   std::vector<Word> words;                        // one per span, once decoded
   std::vector<std::uint32_t> code_points;         // all words' code points, in word order
 
-  // Fills `words` and `code_points` from `sentence` and `spans`. Needs no Python.
+  std::string_view Text() const { return borrowed ? *borrowed : std::string_view(sentence); }
+
+  // Fills `words` and `code_points` from the text and `spans`. Needs no Python.
   void Decode();
 };
 

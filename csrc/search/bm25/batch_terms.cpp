@@ -39,6 +39,25 @@ void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms
   });
 }
 
+void CountTokens(std::vector<OriginToken>& tokens, bool with_ids, ItemTerms& item) {
+  std::sort(tokens.begin(), tokens.end(),
+            [](const OriginToken& a, const OriginToken& b) { return a.bytes < b.bytes; });
+  item.terms.clear();
+  item.length = tokens.size();
+  item.integer = false;
+  for (std::size_t i = 0; i < tokens.size();) {
+    std::size_t run_end = i + 1;
+    while (run_end < tokens.size() && tokens[run_end].bytes == tokens[i].bytes) ++run_end;
+    TermCount term;
+    term.count = static_cast<std::uint32_t>(run_end - i);
+    term.token = tokens[i].bytes;
+    term.origin = tokens[i].origin;
+    if (with_ids) term.id = MurmurHash3X86_32(term.token);
+    item.terms.push_back(term);
+    i = run_end;
+  }
+}
+
 void CountIntegers(std::vector<long long>& tokens, bool with_ids, ItemTerms& item) {
   std::sort(tokens.begin(), tokens.end());
   item.integer = true;

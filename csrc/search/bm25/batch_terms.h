@@ -17,6 +17,15 @@ struct TermCount {
   long long integer = 0;   // integer tokens
   std::uint32_t count = 0;
   std::uint32_t id = 0;  // MurmurHash3 of the token's bytes (integer: its decimal text)
+  // The caller's own object for the token, if it passed one (opaque here): lets it reuse an
+  // object it already has instead of building an equal one.
+  const void* origin = nullptr;
+};
+
+// A string token and the caller's object for it (may be null).
+struct OriginToken {
+  std::string_view bytes;
+  const void* origin;
 };
 
 // The counted tokens of one item of a batch, in the order the per-item encoders list their
@@ -29,6 +38,7 @@ struct ItemTerms {
 
 // Counts string tokens; sorts `tokens` on the way. Ids are filled only when `with_ids`.
 void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item);
+void CountTokens(std::vector<OriginToken>& tokens, bool with_ids, ItemTerms& item);
 void CountIntegers(std::vector<long long>& tokens, bool with_ids, ItemTerms& item);
 
 // Throws std::runtime_error, as the per-item encoders do, when `model` cannot encode yet.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "search/bm25/bm25.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"
 #include "tokenizer/jieba/stop_words.h"
@@ -68,11 +69,13 @@ class FailureSlot {
   std::atomic<std::size_t> earliest_{TextFailure::kNone};
 };
 
-// Cuts text `index` and gathers the words a caller would keep; returns false, with `failure`
-// set, when a word is not strictly valid UTF-8 (turning it into str would raise).
+// Cuts text `index` and hands each word a caller would keep to `keep(word)`, in order; returns
+// false, with `failure` set, when a word is not strictly valid UTF-8 (turning it into str
+// would raise). Words before that one have been handed over by then.
+template <typename Keep>
 bool AnalyseText(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
-                 std::size_t index, std::vector<WordSpan>& spans,
-                 std::vector<std::string_view>& words, TextFailure& failure) {
+                 std::size_t index, std::vector<WordSpan>& spans, Keep&& keep,
+                 TextFailure& failure) {
   const std::string_view text = batch.texts[index];
   if (analysis.search_mode) {
     jieba.CutForSearchSpans(text, spans);
@@ -80,7 +83,6 @@ bool AnalyseText(const Jieba& jieba, const TextBatch& batch, const TextAnalysis&
     jieba.CutSpans(text, spans);
   }
   const bool check_words = batch.unchecked[index] && !IsStrictUtf8(text);
-  words.clear();
   for (const WordSpan& span : spans) {
     const std::string_view word = text.substr(span.begin, span.end - span.begin);
     if (check_words && !IsStrictUtf8(word)) {
@@ -91,7 +93,7 @@ bool AnalyseText(const Jieba& jieba, const TextBatch& batch, const TextAnalysis&
         (jieba.IsStopWord(word) || tokenizer::jieba::IsWhiteSpaceWord(word))) {
       continue;
     }
-    words.push_back(word);
+    keep(word);
   }
   return true;
 }
@@ -116,7 +118,9 @@ TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAna
         if (failures.After(index)) return;
         Scratch& own = scratch[static_cast<std::size_t>(worker)];
         TextFailure failure;
-        if (!AnalyseText(jieba, batch, analysis, index, own.spans, own.words, failure)) {
+        own.words.clear();
+        const auto keep = [&](std::string_view word) { own.words.push_back(word); };
+        if (!AnalyseText(jieba, batch, analysis, index, own.spans, keep, failure)) {
           failures.Offer(failure);
           return;
         }
@@ -132,24 +136,29 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       static_cast<std::size_t>(tokenizer::jieba::BatchThreads(analysis.threads, count));
   std::vector<Scratch> scratch(thread_count);
   const auto count_range = [&](std::size_t end, int threads, FailureSlot& failures) {
-    counts.tables.assign(static_cast<std::size_t>(threads), TokenCountTable{});
+    counts.counters.assign(static_cast<std::size_t>(threads), WordCounter{});
     counts.lengths.assign(end, 0);
     tokenizer::jieba::ForEachIndexInParallel(end, threads, [&](std::size_t index, int worker) {
       if (failures.After(index)) return;
       Scratch& own = scratch[static_cast<std::size_t>(worker)];
       TextFailure failure;
-      if (!AnalyseText(jieba, batch, analysis, index, own.spans, own.words, failure)) {
+      // Words go straight into the thread's counter; a failed text leaves words counted, but
+      // any failure makes the caller count again below, up to the failure only.
+      WordCounter& counter = counts.counters[static_cast<std::size_t>(worker)];
+      std::size_t length = 0;
+      const auto keep = [&](std::string_view word) {
+        counter.Add(word);
+        ++length;
+      };
+      if (!AnalyseText(jieba, batch, analysis, index, own.spans, keep, failure)) {
         failures.Offer(failure);
         return;
       }
-      if (own.words.empty()) {
+      if (length == 0) {
         failures.Offer({index, TextFailure::Kind::kEmpty, {}});
         return;
       }
-      // Training adds each occurrence straight into the table: no per-document map.
-      TokenCountTable& table = counts.tables[static_cast<std::size_t>(worker)];
-      for (const std::string_view word : own.words) ++table.find_or_insert(word);
-      counts.lengths[index] = own.words.size();
+      counts.lengths[index] = length;
     });
   };
   FailureSlot failures;
@@ -162,6 +171,14 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
     count_range(failure.index, static_cast<int>(thread_count), none);
   }
   return failure;
+}
+
+void AddCorpusCounts(const CorpusCounts& counts, BM25& model) {
+  for (const WordCounter& counter : counts.counters) {
+    counter.ForEach(
+        [&](std::string_view word, std::uint32_t count) { model.add_token_count(word, count); });
+  }
+  model.add_document_lengths(counts.lengths);
 }
 
 }  // namespace orvel::typing::text

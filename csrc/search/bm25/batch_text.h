@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "search/bm25/batch_terms.h"
-#include "search/bm25/token_count_table.h"
+#include "search/bm25/word_counter.h"
 
 namespace orvel::tokenizer::jieba {
 class Jieba;
@@ -42,15 +42,18 @@ struct TextFailure {
 TextFailure CountTexts(const tokenizer::jieba::Jieba& jieba, const TextBatch& batch,
                        const TextAnalysis& analysis, bool with_ids, std::vector<ItemTerms>& items);
 
-// The statistics training on each text in order would add: all token counts (spread over a
-// few tables), and the token count of each document. Stops before the first text that gives
-// no token (train refuses an empty document) or that holds an invalid word; `lengths` then
-// covers exactly the texts before it, and so do the tables.
+// The statistics training on each text in order would add: all token counts (spread over one
+// counter per thread, viewing the batch's texts), and the token count of each document. Stops
+// before the first text that gives no token (train refuses an empty document) or that holds
+// an invalid word; `lengths` then covers exactly the texts before it, and so do the counters.
 struct CorpusCounts {
-  std::vector<TokenCountTable> tables;
+  std::vector<WordCounter> counters;
   std::vector<std::size_t> lengths;
 };
 TextFailure CountCorpus(const tokenizer::jieba::Jieba& jieba, const TextBatch& batch,
                         const TextAnalysis& analysis, CorpusCounts& counts);
+
+// Adds counts made by CountCorpus to `model`, as training on those texts in order would.
+void AddCorpusCounts(const CorpusCounts& counts, BM25& model);
 
 }  // namespace orvel::typing::text

@@ -17,10 +17,8 @@ void SaturatingAdd(int64_t& counter, int64_t amount) {
 
 }  // namespace
 
-void BM25::add_token_counts(const TokenCountTable& counts) {
-  counts.for_each([&](std::string_view token, int64_t count) {
-    SaturatingAdd(_doc_token_frequency.find_or_insert(token), count);
-  });
+void BM25::add_token_count(std::string_view token, int64_t count) {
+  SaturatingAdd(_doc_token_frequency.find_or_insert(token), count);
 }
 
 void BM25::add_document_lengths(const std::vector<std::size_t>& lengths) {

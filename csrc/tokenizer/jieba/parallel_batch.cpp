@@ -32,7 +32,8 @@ int UsableCores() {
 int BatchThreads(int requested, std::size_t items) {
   std::size_t threads =
       requested > 0 ? static_cast<std::size_t>(requested) : static_cast<std::size_t>(UsableCores());
-  threads = std::min(threads, std::max<std::size_t>(items, 1));
+  threads = std::min(
+      {threads, std::max<std::size_t>(items, 1), static_cast<std::size_t>(kMaxBatchThreads)});
   return static_cast<int>(std::max<std::size_t>(threads, 1));
 }
 

@@ -9,8 +9,11 @@ namespace orvel::tokenizer::jieba {
 // may allow fewer cores than the machine has, and more threads than that only take turns.
 int UsableCores();
 
+// A huge request for threads must not start one thread per item.
+constexpr int kMaxBatchThreads = 256;
+
 // The number of threads a batch of `items` runs on when the caller asks for `requested`:
-// 0 means every usable core; never more threads than items, never fewer than one.
+// 0 means every usable core; never more than items or kMaxBatchThreads, never fewer than one.
 int BatchThreads(int requested, std::size_t items);
 
 // Calls `work(index, worker)` once for every index in [0, count), on `threads` threads as

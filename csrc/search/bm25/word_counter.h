@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace orvel::typing::text {
+
+// Occurrence counts of words viewed in place (the counter never copies their bytes, so the
+// texts must outlive it), for one thread of a batch. Counting must cost little beside
+// cutting, so this is a flat open-addressing table with a cheap hash for short words; the
+// model's own table, which owns its keys, is updated once per distinct word afterwards.
+class WordCounter {
+ public:
+  WordCounter() : slots_(kInitialSlots) {}
+
+  void Add(std::string_view word) {
+    const Key key = KeyOf(word);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = key.hash & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (slot.count == 0) {
+        slot = {word.data(), static_cast<std::uint32_t>(word.size()), 1, key.a, key.b};
+        if (++used_ * 4 > slots_.size() * 3) Grow();
+        return;
+      }
+      if (slot.size == word.size() && slot.a == key.a && slot.b == key.b &&
+          (word.size() <= 16 || std::memcmp(slot.data, word.data(), word.size()) == 0)) {
+        ++slot.count;
+        return;
+      }
+    }
+  }
+
+  // Visits every (word, count) once, in no particular order.
+  template <typename Visitor>
+  void ForEach(Visitor&& visit) const {
+    for (const Slot& slot : slots_) {
+      if (slot.count != 0) visit(std::string_view(slot.data, slot.size), slot.count);
+    }
+  }
+
+  std::size_t size() const { return used_; }
+
+ private:
+  static constexpr std::size_t kInitialSlots = 1 << 12;
+
+  // A word of up to 16 bytes is wholly held by `a` and `b` (two loads that together cover
+  // every byte), so comparing them and the size compares the words without touching the text.
+  struct Slot {
+    const char* data = nullptr;
+    std::uint32_t size = 0;
+    std::uint32_t count = 0;  // 0: empty
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+  };
+
+  struct Key {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::uint64_t hash;
+  };
+
+  static std::uint64_t Mix(std::uint64_t a, std::uint64_t b) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+  }
+
+  // A multiply-mix hash in the style of wyhash: one or two loads cover the usual word of 1-16
+  // bytes (a Chinese word of up to five characters); longer words fold 16 bytes per step.
+  static Key KeyOf(std::string_view word) {
+    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
+    const std::size_t n = word.size();
+    constexpr std::uint64_t kA = 0xa0761d6478bd642full, kB = 0xe7037ed1a0b428dbull;
+    std::uint64_t a = 0, b = 0, seed = kA ^ n;
+    if (n >= 8) {
+      std::size_t i = 0;
+      for (; i + 16 < n; i += 16) {
+        std::uint64_t x, y;
+        std::memcpy(&x, p + i, 8);
+        std::memcpy(&y, p + i + 8, 8);
+        seed = Mix(x ^ kA, y ^ seed);
+      }
+      std::memcpy(&a, p + i, 8);
+      std::memcpy(&b, p + n - 8, 8);
+    } else if (n >= 4) {
+      std::uint32_t x, y;
+      std::memcpy(&x, p, 4);
+      std::memcpy(&y, p + n - 4, 4);
+      a = x;
+      b = y;
+    } else if (n > 0) {
+      a = static_cast<std::uint64_t>(p[0]) << 16 | static_cast<std::uint64_t>(p[n / 2]) << 8 |
+          p[n - 1];
+    }
+    return {a, b, Mix(a ^ kB, b ^ seed)};
+  }
+
+  void Grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.count == 0) continue;
+      std::size_t i = KeyOf(std::string_view(slot.data, slot.size)).hash & mask;
+      while (slots_[i].count != 0) i = (i + 1) & mask;
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
+
+}  // namespace orvel::typing::text

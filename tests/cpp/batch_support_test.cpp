@@ -1,0 +1,175 @@
+// The engine-side pieces of the batch methods: token ids, the stop-word and white-space
+// filters, the thread pool, and term counting and weighting against the per-item encoders.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "search/bm25/batch_terms.h"
+#include "search/bm25/bm25.h"
+#include "search/bm25/token_hash.h"
+#include "search/bm25/word_counter.h"
+#include "tokenizer/jieba/parallel_batch.h"
+#include "tokenizer/jieba/stop_words.h"
+
+namespace orvel {
+namespace {
+
+using tokenizer::jieba::ForEachIndexInParallel;
+using tokenizer::jieba::IsWhiteSpaceWord;
+using tokenizer::jieba::StopWords;
+using typing::text::BM25;
+using typing::text::ItemTerms;
+using typing::text::MurmurHash3X86_32;
+
+// Fault: a wrong constant, tail handling or byte order gives ids no other client shares.
+// Values as the mmh3 package gives them; every tail length 0-3 and a full block appear.
+TEST(MurmurHash3Test, MatchesPublishedValuesForEveryTailLength) {
+  EXPECT_EQ(MurmurHash3X86_32(""), 0u);
+  EXPECT_EQ(MurmurHash3X86_32("", 1), 0x514e28b7u);
+  EXPECT_EQ(MurmurHash3X86_32("a"), 0x3c2569b2u);
+  EXPECT_EQ(MurmurHash3X86_32("ab"), 0x9bbfd75fu);
+  EXPECT_EQ(MurmurHash3X86_32("abc"), 0xb3dd93fau);
+  EXPECT_EQ(MurmurHash3X86_32("abcd"), 0x43ed676au);
+  EXPECT_EQ(MurmurHash3X86_32("hello", 1), 0xbb4abcadu);
+  // High bytes: a signed-char read would change this one.
+  EXPECT_EQ(MurmurHash3X86_32("我来到北京"), 0xfffd744fu);
+}
+
+// Fault: trimming lines, or matching case-insensitively, drops words the file does not list.
+TEST(StopWordsTest, MatchesWholeLinesByteForByte) {
+  StopWords words("the\n若果 \n\nand\r\nlast");
+  EXPECT_TRUE(words.Contains("the"));
+  EXPECT_FALSE(words.Contains("The"));
+  EXPECT_FALSE(words.Contains("若果"));  // the line has a trailing space
+  EXPECT_TRUE(words.Contains("若果 "));
+  EXPECT_TRUE(words.Contains("and\r"));  // nothing trimmed, not even a carriage return
+  EXPECT_TRUE(words.Contains("last"));   // no final line feed
+  EXPECT_FALSE(words.Contains(""));      // an empty line is no word
+}
+
+// Fault: missing a Unicode space leaves it in vectors; taking any byte >= 0x80 drops words.
+TEST(WhiteSpaceWordTest, FollowsPythonIsspace) {
+  EXPECT_TRUE(IsWhiteSpaceWord(" "));
+  EXPECT_TRUE(IsWhiteSpaceWord("\t\r\n\x0b\x0c\x1c"));
+  EXPECT_TRUE(IsWhiteSpaceWord("\xc2\xa0\xc2\x85"));          // U+00A0, U+0085
+  EXPECT_TRUE(IsWhiteSpaceWord("\xe3\x80\x80"));              // U+3000 ideographic space
+  EXPECT_TRUE(IsWhiteSpaceWord("\xe2\x80\x8a\xe2\x80\xaf"));  // U+200A, U+202F
+  EXPECT_FALSE(IsWhiteSpaceWord(""));
+  EXPECT_FALSE(IsWhiteSpaceWord(" a"));
+  EXPECT_FALSE(IsWhiteSpaceWord("\xe2\x80\x8b"));  // U+200B zero-width space is not
+  EXPECT_FALSE(IsWhiteSpaceWord("\xc2"));          // truncated
+  EXPECT_FALSE(IsWhiteSpaceWord("中"));
+}
+
+// Fault: an index handed out twice or never (a race on the shared counter).
+TEST(ParallelBatchTest, VisitsEveryIndexOnceOnEachThreadCount) {
+  for (int threads : {1, 2, 3}) {
+    std::vector<std::atomic<int>> visits(1000);
+    ForEachIndexInParallel(visits.size(), threads, [&](std::size_t index, int worker) {
+      EXPECT_LT(worker, threads);
+      ++visits[index];
+    });
+    for (const auto& count : visits) ASSERT_EQ(count.load(), 1) << threads << " threads";
+  }
+}
+
+// Fault: threads=1 spawning a thread would break callers that rely on running in the caller.
+TEST(ParallelBatchTest, OneThreadRunsInTheCaller) {
+  const std::thread::id caller = std::this_thread::get_id();
+  ForEachIndexInParallel(10, 1,
+                         [&](std::size_t, int) { EXPECT_EQ(std::this_thread::get_id(), caller); });
+}
+
+// Fault: an exception on a helper thread terminating the process instead of reaching the caller.
+TEST(ParallelBatchTest, RethrowsTheFirstExceptionAfterAllThreadsStop) {
+  EXPECT_THROW(ForEachIndexInParallel(100, 2,
+                                      [](std::size_t index, int) {
+                                        if (index == 37) throw std::invalid_argument("x");
+                                      }),
+               std::invalid_argument);
+}
+
+// Fault: words of 17+ bytes that share their first and last 8 bytes counted as one (the short
+// path compares only those), or counts lost when the table grows.
+TEST(WordCounterTest, CountsEveryDistinctWordThroughGrowth) {
+  std::vector<std::string> words;
+  for (int i = 0; i < 20000; ++i) words.push_back(std::to_string(i % 7000));
+  for (char middle : {'x', 'y', 'z'}) {
+    words.push_back("12345678" + std::string(5, middle) + "87654321");
+  }
+  words.push_back("");
+  words.push_back("中文分词");
+  std::map<std::string, std::uint32_t> expected;
+  typing::text::WordCounter counter;
+  for (const std::string& word : words) {
+    ++expected[word];
+    counter.Add(word);
+  }
+  std::map<std::string, std::uint32_t> counted;
+  counter.ForEach([&](std::string_view word, std::uint32_t count) {
+    EXPECT_TRUE(counted.emplace(std::string(word), count).second) << word;
+  });
+  EXPECT_EQ(counted, expected);
+}
+
+BM25 TrainedModel() {
+  BM25 model(0.75, 1.2);
+  model.train(std::vector<std::string>{"a", "b", "a", "中文"});
+  model.train(std::vector<std::string>{"b", "c"});
+  model.train(std::vector<long long>{7, -3, 7});
+  return model;
+}
+
+// Fault: batch weights drifting from the per-item encoders (grouping, key order, idf of ints).
+TEST(BatchTermsTest, WeightsEqualThePerItemEncodersBitForBit) {
+  BM25 model = TrainedModel();
+  const std::vector<std::string> tokens{"c", "a", "中文", "a", "zz", "b"};
+  std::vector<std::string_view> views(tokens.begin(), tokens.end());
+  ItemTerms item;
+  typing::text::CountTokens(views, false, item);
+  std::vector<double> weights;
+  typing::text::DocumentWeights(model, item, weights);
+  const std::map<std::string, double> document = model.encode_document(tokens);
+  ASSERT_EQ(item.terms.size(), document.size());
+  std::size_t i = 0;
+  for (const auto& [key, weight] : document) {
+    EXPECT_EQ(item.terms[i].token, key);
+    EXPECT_EQ(weights[i++], weight);  // exact
+  }
+  typing::text::QueryWeights(model, item, weights);
+  i = 0;
+  for (const auto& [key, weight] : model.encode_query(tokens)) EXPECT_EQ(weights[i++], weight);
+
+  std::vector<long long> integers{7, 100, -3, 7};
+  const std::map<long long, double> query = model.encode_query(integers);
+  typing::text::CountIntegers(integers, true, item);
+  typing::text::QueryWeights(model, item, weights);
+  i = 0;
+  for (const auto& [key, weight] : query) {
+    EXPECT_EQ(item.terms[i].integer, key);
+    EXPECT_EQ(weights[i++], weight);
+  }
+  EXPECT_EQ(item.terms[0].id, MurmurHash3X86_32("-3"));  // ints hash as their decimal text
+}
+
+// Fault: colliding ids kept twice (a vector store rejects duplicate indices) or not summed.
+TEST(BatchTermsTest, SparseEntriesSumCollidingIdsAndSortById) {
+  ItemTerms item;
+  item.terms.resize(3);
+  item.terms[0].id = 9;
+  item.terms[1].id = 2;
+  item.terms[2].id = 9;
+  std::vector<std::pair<std::uint32_t, double>> entries;
+  typing::text::SparseEntries(item, {0.25, 0.5, 0.125}, entries);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0], (std::pair<std::uint32_t, double>{2, 0.5}));
+  EXPECT_EQ(entries[1], (std::pair<std::uint32_t, double>{9, 0.375}));
+}
+
+}  // namespace
+}  // namespace orvel
