@@ -1,5 +1,5 @@
 # The project's everyday commands; each target is one script in tools/.
-.PHONY: demo test test-python bench check-wheel wheels fuzz
+.PHONY: demo test test-python test-spark bench check-wheel wheels fuzz
 
 demo:
 	tools/demo.sh
@@ -10,6 +10,10 @@ test:
 # The Python suite alone, under every supported CPython release (see tools/test_python.sh).
 test-python:
 	tools/test_python.sh
+
+# Only the Spark example's tests (tools/test.sh runs them too).
+test-spark:
+	tools/test_spark.sh
 
 bench:
 	tools/bench.sh

@@ -130,6 +130,15 @@ def markdown(f):
                   "texts; min / median / max of every figure are in its raw output below.", ""]
         lines += table(["ratio", "measured", "target"],
                        [(name, f"{value:.2f}×", target) for name, value, target in f["batch"]])
+    if "distributed" in f:
+        lines += ["", "## Texts to one model past one process", "",
+                  "The real-text corpus repeated to about 100 MB, one document per line; "
+                  "every model equals the one-process model byte for byte "
+                  "(`benchmarks/distributed_bench.py`).", ""]
+        lines += table(["job", "seconds min / median / max", "MB/s", "vs one process"],
+                       [(label, f"{low:.2f} / {mid:.2f} / {high:.2f}", f"{rate:.1f}",
+                         f"{ratio:.2f}×")
+                        for label, (low, mid, high, rate, ratio) in f["distributed"].items()])
     if f["notes"]:
         lines += ["", "## Notes", ""] + [f"- {note}" for note in f["notes"]]
     lines += ["", "## Raw output", ""]

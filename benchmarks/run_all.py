@@ -122,6 +122,20 @@ def parse_batch(text):
     return [(name.strip(), float(value), target) for name, value, target in rows]
 
 
+def parse_distributed(text):
+    figures = {}
+    for label in ["one process, threads=1", "one process, threads=2",
+                  "Dask, 2 workers x 1 thread", "Spark, local[2]"]:
+        try:
+            figures[label] = find(
+                rf"^\s+{re.escape(label)}\s+{NUMBER}\s+{NUMBER}\s+{NUMBER}\s+{NUMBER} MB/s\s+"
+                rf"{NUMBER}x$", text, label)
+        except ParseError:
+            if label != "Spark, local[2]":  # Spark may be absent
+                raise
+    return figures
+
+
 def run(name, command):
     """Runs one benchmark, echoing its output with a prefix; returns (exit code, output)."""
     print(f"\n== {name}: {' '.join(map(str, command))}", flush=True)
@@ -231,6 +245,8 @@ def main():
         ("batch", "batch_bench.py",
          (["--mb", "1", "--peer-mb", "0.05", "--rounds", "1"] if quick else [])
          + ["--engine-bench", REPO / "build" / "bench" / "batch_engine_bench"], parse_batch),
+        ("distributed", "distributed_bench.py", ["--mb", "2", "--rounds", "1"] if quick else [],
+         parse_distributed),
     ]
     figures = {"machine": machine(), "quick": quick, "notes": [], "raw": {}}
     # The batch benchmark compares with the engine's own batch speed, a C++ driver.

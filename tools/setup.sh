@@ -28,6 +28,8 @@ command -v g++ >/dev/null || missing+=(g++)
 # Caches compiled objects across the per-version builds: the engine does not depend on the
 # interpreter, so only the binding is compiled once per version.
 command -v ccache >/dev/null || missing+=(ccache)
+# PySpark (the Spark example and its test) runs on a Java runtime; Debian's takes a minute.
+command -v java >/dev/null || missing+=(default-jre-headless)
 if ((${#missing[@]})); then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -20,6 +20,12 @@ class BM25 {
   // garbage and could not be saved and restored.
   BM25(double b, double k1);
   ~BM25();
+  // Declared because of the destructor above: without them a restored or returned model
+  // would be copied, table and all, instead of moved.
+  BM25(const BM25&) = default;
+  BM25(BM25&&) noexcept = default;
+  BM25& operator=(const BM25&) = default;
+  BM25& operator=(BM25&&) noexcept = default;
 
   // One document. Throws std::runtime_error on an empty document; the model is unchanged.
   void train(const std::vector<std::string>& tokens_vec);
@@ -57,6 +63,18 @@ class BM25 {
   void dump(const std::string& path) const;
   // Restores a model from the JSON text a dump wrote (the text itself, not a path).
   void load(const std::string& text);
+
+  // Adds `other`'s counts into this model: documents, the document-length total and every
+  // token's occurrences, saturating at the 64-bit limits as training does, so that models
+  // trained on the shards of a corpus merge into the model of the whole corpus
+  // (bm25_merge.cpp). Throws std::invalid_argument, changing nothing, when b or k1 differ.
+  void merge(const BM25& other);
+
+  // The whole training state as compact bytes, the exact document-length total included
+  // (which the model file lacks), and a model restored from them (bm25_state.cpp). The
+  // restore throws std::invalid_argument on bytes that no state() call wrote.
+  std::string state() const;
+  static BM25 from_state(std::string_view state);
 
   double b() const { return _b; }
   double k1() const { return _k1; }

@@ -43,7 +43,8 @@ void CutInto(const Segmenter& segmenter, std::string_view sentence, CutMode mode
 
 Jieba::Jieba(const std::string& dict_path, const std::string& hmm_path,
              const std::string& user_dict_path, const std::string& idf_path,
-             const std::string& stop_word_path) {
+             const std::string& stop_word_path)
+    : data_paths_{dict_path, hmm_path, user_dict_path, idf_path, stop_word_path} {
   std::string stop_word_text;
   segmenter_ =
       LoadSegmenter(dict_path, hmm_path, user_dict_path, idf_path, stop_word_path, stop_word_text);

@@ -57,7 +57,15 @@ class Jieba {
   // Whether `word` is a line of the stop-word file this object loaded (exact bytes).
   bool IsStopWord(std::string_view word) const;
 
+  // The five paths the engine was built from, as given. Another process builds an equal
+  // engine from them (pickling sends these rather than the ~20 MB of loaded data).
+  struct DataPaths {
+    std::string dict, hmm, user_dict, idf, stop_words;
+  };
+  const DataPaths& data_paths() const { return data_paths_; }
+
  private:
+  DataPaths data_paths_;
   std::unique_ptr<const Segmenter> segmenter_;
   std::unique_ptr<const StopWords> stop_words_;
 };

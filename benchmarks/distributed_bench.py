@@ -1,0 +1,240 @@
+"""Cost of training past one process: the Dask and Spark examples against one process, and
+the cost of shipping a Jieba and a BM25 model to workers.
+
+    python benchmarks/distributed_bench.py [--mb 100] [--rounds 3] [--no-spark]
+
+Texts -> model on the real-text benchmark corpus (data/bench/corpus.txt, written by
+tools/fetch_bench_corpus.py), repeated to --mb megabytes, one document per line:
+- one process, BM25.train_many(lines, tokenizer=jieba, threads=1), and threads=2 for reference;
+- examples/distributed/dask_bm25.py on a LocalCluster of 2 worker processes x 1 thread;
+- examples/distributed/spark_bm25.py on local[2].
+The engines read the text file themselves, and their timings include that and building a
+Jieba on each worker; starting the cluster is timed apart. Every model must equal the
+one-process model byte for byte. Each figure is min / median / max over --rounds rounds.
+"""
+import argparse
+import os
+import pathlib
+import pickle
+import platform
+import resource
+import statistics
+import sys
+import tempfile
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+REPO = HERE.parent
+sys.path.insert(0, str(REPO / "examples" / "distributed"))
+
+from pyorveltext import BM25, Jieba  # noqa: E402
+
+
+def cpu_model():
+    try:
+        for line in open("/proc/cpuinfo", encoding="utf-8"):
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown"
+
+
+def spread(times):
+    return min(times), statistics.median(times), max(times)
+
+
+def timed(call, rounds):
+    times, result = [], None
+    for _ in range(rounds):
+        started = time.perf_counter()
+        result = call()
+        times.append(time.perf_counter() - started)
+    return spread(times), result
+
+
+def cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
+def dump_bytes(model):
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "m.json")
+        model.dump(path)
+        return pathlib.Path(path).read_bytes()
+
+
+def jieba_paths(data):
+    data = data.resolve()
+    return dict(
+        dict_path=str(data / "jieba.dict.utf8"), hmm_path=str(data / "hmm_model.utf8"),
+        user_dict_path=str(data / "user.dict.utf8"), idf_path=str(data / "idf.utf8"),
+        stop_word_path=str(data / "stop_words.utf8"),
+    )
+
+
+def shipping_costs(jieba, paths, rounds):
+    print("\nshipping objects to workers (pickle protocol 5), s: min / median / max")
+    row = "  {:<38} {:>12} {:>9.4f} {:>9.4f} {:>9.4f}"
+    print("  {:<38} {:>12} {:>9} {:>9} {:>9}".format("", "bytes", "min", "median", "max"))
+    (t, data) = timed(lambda: pickle.dumps(jieba, protocol=5), max(rounds, 5))
+    print(row.format("Jieba pickle (the five paths)", len(data), *t))
+    (t, _) = timed(lambda: pickle.loads(data), rounds)
+    print(row.format("Jieba unpickle (builds the engine)", len(data), *t))
+
+    def loaded_data():
+        contents = tuple(pathlib.Path(p).read_bytes() for p in paths.values())
+        return pickle.dumps(contents, protocol=5)
+
+    (t, alternative) = timed(loaded_data, max(rounds, 5))
+    print(row.format("alternative: the files' contents", len(alternative), *t))
+
+    model = BM25()
+    documents = [[f"w{d * 100 + i}" for i in range(100)] for d in range(10000)]
+    model.train_many(documents)
+    print(f"  BM25 with {model.vocabulary_size} tokens:")
+    (t, state) = timed(lambda: pickle.dumps(model, protocol=5), max(rounds, 5))
+    print(row.format("BM25 pickle", len(state), *t))
+    (t, _) = timed(lambda: pickle.loads(state), max(rounds, 5))
+    print(row.format("BM25 unpickle", len(state), *t))
+    shm = "/dev/shm" if os.path.isdir("/dev/shm") else None
+    with tempfile.TemporaryDirectory(dir=shm) as d:
+        path = os.path.join(d, "m.json")
+
+        def dump_to_memory():
+            model.dump(path)
+            return pathlib.Path(path).read_bytes()
+
+        (t, text) = timed(dump_to_memory, max(rounds, 5))
+    print(row.format("BM25 dump to memory (tmpfs) + read", len(text), *t))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--mb", type=float, default=100)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--data", type=pathlib.Path, default=REPO / "data" / "jieba")
+    parser.add_argument("--corpus", type=pathlib.Path, default=REPO / "data" / "bench" / "corpus.txt")
+    parser.add_argument("--no-spark", action="store_true")
+    args = parser.parse_args()
+
+    print(f"machine: {cpu_model()}, {os.cpu_count()} cores, load average "
+          f"{os.getloadavg()[0]:.2f} at start (the machine is shared: wall-clock figures vary)")
+    paths = jieba_paths(args.data)
+    jieba = Jieba(**paths)
+    shipping_costs(jieba, paths, args.rounds)
+
+    if not args.corpus.is_file():
+        print(f"\n{args.corpus} missing: run tools/fetch_bench_corpus.py; engines skipped")
+        return
+    base = args.corpus.read_text(encoding="utf-8")
+    if not base.endswith("\n"):
+        base += "\n"
+    repeat = max(1, round(args.mb * 1e6 / len(base.encode("utf-8"))))
+    work = tempfile.TemporaryDirectory()
+    corpus = pathlib.Path(work.name) / "corpus.txt"
+    corpus.write_text(base * repeat, encoding="utf-8")
+    megabytes = corpus.stat().st_size / 1e6
+    print(f"\ntexts -> model: {megabytes:.1f} MB ({repeat} x {args.corpus.name}), "
+          "one document per line, search mode, s: min / median / max")
+
+    def one_process(threads):
+        lines = corpus.read_text(encoding="utf-8").split("\n")[:-1]
+        model = BM25()
+        model.train_many(lines, tokenizer=jieba, threads=threads)
+        return model
+
+    results = {}
+    # CPU seconds per round (all processes of the job), for the projection below.
+    cpu = {}
+    row = "  {:<34} {:>8.2f} {:>8.2f} {:>8.2f} {:>8.1f} MB/s {:>6.2f}x"
+    before = cpu_seconds()
+    (t1, reference) = timed(lambda: one_process(1), args.rounds)
+    cpu["one process, threads=1"] = (cpu_seconds() - before) / args.rounds
+    expected = dump_bytes(reference)
+    results["one process, threads=1"] = t1
+    (t, model) = timed(lambda: one_process(2), args.rounds)
+    assert dump_bytes(model) == expected
+    results["one process, threads=2"] = t
+
+    import dask_bm25
+    from distributed import Client, LocalCluster
+
+    started = time.perf_counter()
+    cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                           dashboard_address=None)
+    client = Client(cluster)
+    startup = time.perf_counter() - started
+
+    def all_cpu_seconds():  # this process (client and scheduler) and every worker
+        return cpu_seconds() + sum(client.run(cpu_seconds).values())
+
+    # About eight partitions per worker, so that the two workers get equal shares.
+    blocksize = f"{max(1, int(megabytes / 16))}MiB"
+    # The cluster's processes spend CPU time even when idle (heartbeats, event loops); on a
+    # busy machine a job takes long and that share grows, so it is measured and set apart.
+    before = all_cpu_seconds()
+    time.sleep(5)
+    idle_rate = (all_cpu_seconds() - before) / 5
+    before = all_cpu_seconds()
+    started = time.perf_counter()
+    (t, (model, _)) = timed(
+        lambda: dask_bm25.train_bm25(dask_bm25.read_corpus(str(corpus), "text", blocksize), jieba),
+        args.rounds,
+    )
+    total_cpu = all_cpu_seconds() - before
+    idle_cpu = idle_rate * (time.perf_counter() - started)
+    cpu["Dask, 2 workers x 1 thread"] = (total_cpu - idle_cpu) / args.rounds
+    cpu["Dask idle"] = idle_cpu / args.rounds
+    assert dump_bytes(model) == expected, "Dask model differs"
+    results["Dask, 2 workers x 1 thread"] = t
+    client.close()
+    cluster.close()
+    notes = [f"Dask cluster start-up {startup:.1f} s (not in the figures)"]
+
+    if not args.no_spark:
+        try:
+            os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
+            import spark_bm25
+            from pyspark.sql import SparkSession
+
+            started = time.perf_counter()
+            spark = (SparkSession.builder.master("local[2]").appName("bench")
+                     .config("spark.ui.enabled", "false").getOrCreate())
+            spark.sparkContext.setLogLevel("ERROR")
+            startup = time.perf_counter() - started
+            partitions = 16  # as for Dask: about eight per worker
+            (t, (model, _)) = timed(
+                lambda: spark_bm25.train_bm25(
+                    spark.sparkContext.textFile(str(corpus), partitions), jieba),
+                args.rounds,
+            )
+            assert dump_bytes(model) == expected, "Spark model differs"
+            results["Spark, local[2]"] = t
+            spark.stop()
+            notes.append(f"Spark session start-up {startup:.1f} s (not in the figures)")
+        except ImportError as error:
+            notes.append(f"Spark skipped: {error}")
+
+    print("  {:<34} {:>8} {:>8} {:>8} {:>13} {:>7}".format(
+        "", "min", "median", "max", "median", "vs 1"))
+    for label, (low, middle, high) in results.items():
+        print(row.format(label, low, middle, high, megabytes / middle, t1[1] / middle))
+    print("  every model equal to the one-process model: yes")
+    # On a busy machine the wall-clock ratio says little; the CPU time each job spends does
+    # not depend on other work. With two idle cores and equal shares, a job of C CPU seconds
+    # on two workers takes about C / 2.
+    one = cpu["one process, threads=1"]
+    dask_cpu = cpu["Dask, 2 workers x 1 thread"]
+    print(f"  CPU seconds per run: one process {one:.2f}, Dask (all processes) {dask_cpu:.2f} "
+          f"besides {cpu['Dask idle']:.2f} the idle cluster spends in that time; "
+          f"projected Dask speed-up on 2 idle cores {2 * one / dask_cpu:.2f}x")
+    for note in notes:
+        print(f"  {note}")
+    print(f"load average {os.getloadavg()[0]:.2f} at the end")
+    work.cleanup()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,186 @@
+"""Train one BM25 model on a corpus too big for one process, and write its document vectors,
+with Spark (PySpark). Copy this file (and shard_work.py beside it) or import it.
+
+    python examples/distributed/spark_bm25.py --data DIR CORPUS [--column TEXT]
+        [--master local[2]] [--model model.json] [--vectors OUT]
+
+CORPUS is a text file (one document per line) or Parquet (--column names the text column).
+The data files in DIR and OUT must be at the same paths on every executor.
+
+The same two jobs as dask_bm25.py: ``mapPartitions`` trains one model per partition with one
+native call, ``BM25.train_many(texts, tokenizer=jieba)``, and ``treeReduce`` merges them with
+``BM25.merge`` (exact: the result equals the one-process model byte for byte); the vectors come
+from ``mapInPandas`` calling ``BM25.encode_documents(..., output="sparse")``. The ``Jieba`` and
+the model reach the executors as broadcast variables, unpickled once per Python worker.
+"""
+from __future__ import annotations
+
+import argparse
+import functools
+import os
+import pathlib
+import sys
+from typing import Any, Iterable, Iterator, Tuple, Union
+
+from pyspark import RDD, Broadcast, SparkContext
+from pyspark.sql import DataFrame, SparkSession
+
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+from shard_work import Analysis, RowReport, encode_shard, merge_results, train_shard  # noqa: E402
+
+from pyorveltext import BM25, Jieba  # noqa: E402
+
+# Spark has no unsigned 32-bit type: token ids are stored as 64-bit integers.
+VECTOR_SCHEMA = "id long, indices array<long>, values array<double>"
+
+
+def _ship_code(sc: SparkContext) -> None:
+    """Makes shard_work and this module importable on the executors, which unpickle the
+    partition functions by module name."""
+    shipped = {pathlib.Path(p).name for p in sc.listFiles} if hasattr(sc, "listFiles") else set()
+    for name in ("shard_work.py", "spark_bm25.py"):
+        if name not in shipped:
+            try:
+                sc.addPyFile(str(HERE / name))
+            except Exception:  # already added under another path: the module is there
+                pass
+
+
+def _text_rdd(texts: Union[RDD[Any], DataFrame], column: str) -> RDD[Any]:
+    if isinstance(texts, DataFrame):
+        return texts.select(column).rdd.map(lambda row: row[0])
+    return texts
+
+
+def _train_partition(
+    jieba: Broadcast[Jieba], analysis: Analysis, index: int, rows: Iterable[Any]
+) -> Iterator[Tuple[BM25, RowReport]]:
+    yield train_shard(list(rows), jieba.value, analysis, str(index))
+
+
+def train_bm25(
+    texts: Union[RDD[Any], DataFrame],
+    jieba: Jieba,
+    analysis: Analysis = Analysis(),
+    *,
+    column: str = "text",
+    depth: int = 2,
+) -> Tuple[BM25, RowReport]:
+    """The BM25 model of every text in `texts` (an RDD of texts, or a DataFrame whose text
+    column is `column`) and the report of rows used and set aside (shard_work.RowReport)."""
+    rdd = _text_rdd(texts, column)
+    sc = rdd.context
+    _ship_code(sc)
+    shared = sc.broadcast(jieba)
+    try:
+        per_partition = rdd.mapPartitionsWithIndex(
+            functools.partial(_train_partition, shared, analysis)
+        )
+        if per_partition.getNumPartitions() == 0:
+            return BM25(analysis.b, analysis.k1), RowReport()
+        # merge_results builds a new model: Spark may run a reduce again on the same inputs.
+        return per_partition.treeReduce(lambda a, b: merge_results([a, b]), depth=depth)
+    finally:
+        shared.unpersist()
+
+
+def _vector_batches(
+    model: Broadcast[BM25],
+    jieba: Broadcast[Jieba],
+    analysis: Analysis,
+    text_column: str,
+    id_column: str,
+    frames: Iterator[Any],
+) -> Iterator[Any]:
+    import pandas as pd
+
+    for shard, frame in enumerate(frames):
+        indices, values, _ = encode_shard(
+            list(frame[text_column]), model.value, jieba.value, analysis, str(shard)
+        )
+        yield pd.DataFrame({"id": frame[id_column], "indices": indices, "values": values})
+
+
+def write_document_vectors(
+    frame: DataFrame,
+    model: BM25,
+    jieba: Jieba,
+    path: str,
+    analysis: Analysis = Analysis(),
+    *,
+    column: str = "text",
+    id_column: str = "id",
+) -> RowReport:
+    """Writes the sparse document vector of each row of `frame` to Parquet at `path`
+    (columns ``id``, ``indices`` as 64-bit token ids, ``values``) for a vector-database bulk
+    load. A bad row keeps its id with null vectors; the returned report counts the rows."""
+    sc = frame.sparkSession.sparkContext
+    _ship_code(sc)
+    shared_model, shared_jieba = sc.broadcast(model), sc.broadcast(jieba)
+    try:
+        vectors = frame.select(id_column, column).mapInPandas(
+            functools.partial(
+                _vector_batches, shared_model, shared_jieba, analysis, column, id_column
+            ),
+            VECTOR_SCHEMA,
+        )
+        vectors.write.mode("overwrite").parquet(path)
+    finally:
+        shared_model.unpersist()
+        shared_jieba.unpersist()
+    # Counted from what was written, so a re-run task cannot count twice.
+    written = frame.sparkSession.read.parquet(path)
+    rows = written.count()
+    bad = written.filter(written["indices"].isNull()).count()
+    empty = written.filter("size(indices) = 0").count()
+    return RowReport(rows=rows, used=rows - bad - empty, empty=empty, bad=bad)
+
+
+def jieba_from(data: pathlib.Path) -> Jieba:
+    # Absolute paths, so that executors with another working directory find the files.
+    data = data.resolve()
+    return Jieba(
+        dict_path=str(data / "jieba.dict.utf8"),
+        hmm_path=str(data / "hmm_model.utf8"),
+        user_dict_path=str(data / "user.dict.utf8"),
+        idf_path=str(data / "idf.utf8"),
+        stop_word_path=str(data / "stop_words.utf8"),
+    )
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("corpus")
+    parser.add_argument("--data", type=pathlib.Path, required=True)
+    parser.add_argument("--column", default="text")
+    parser.add_argument("--master", default="local[2]")
+    parser.add_argument("--model", default="model.json")
+    parser.add_argument("--vectors", help="directory for the Parquet document vectors")
+    args = parser.parse_args()
+
+    # Local workers run this interpreter, which has pyorveltext (not the first python found).
+    os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
+    spark = SparkSession.builder.master(args.master).appName("pyorveltext-bm25").getOrCreate()
+    try:
+        jieba = jieba_from(args.data)
+        if args.corpus.endswith(".parquet"):
+            frame = spark.read.parquet(args.corpus)
+        else:
+            frame = spark.read.text(args.corpus).withColumnRenamed("value", args.column)
+        from pyspark.sql.functions import monotonically_increasing_id
+
+        frame = frame.withColumn("id", monotonically_increasing_id())
+        model, report = train_bm25(frame, jieba, column=args.column)
+        model.dump(args.model)
+        print(f"model: {model.doc_count} documents, {model.vocabulary_size} tokens -> {args.model}")
+        print(f"training rows: {report}")
+        if args.vectors:
+            report = write_document_vectors(frame, model, jieba, args.vectors, column=args.column)
+            print(f"vectors -> {args.vectors}; rows: {report}")
+    finally:
+        spark.stop()
+
+
+if __name__ == "__main__":
+    main()
