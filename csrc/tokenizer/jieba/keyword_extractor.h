@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "tokenizer/jieba/token_cutter.h"
+
+namespace orvel::tokenizer::jieba {
+
+// The IDF table and the stop words that TF-IDF keyword extraction weighs words with.
+class KeywordTables {
+ public:
+  // Reads "word idf" lines (lines that are not exactly two space-separated fields are skipped
+  // but still count for the average) and one stop word per line, verbatim. Throws
+  // FileOpenError when a file cannot be opened.
+  KeywordTables(const std::string& idf_path, const std::string& stop_word_path);
+
+  // The word's IDF, or the average IDF when the table does not list it.
+  double Idf(std::string_view word) const;
+  bool IsStopWord(std::string_view word) const { return stop_words_.count(std::string(word)) > 0; }
+  double average_idf() const { return average_idf_; }
+
+ private:
+  struct IdfEntry {
+    std::uint32_t offset;  // into words_
+    std::uint32_t length;
+    double idf;
+  };
+  std::string_view WordOf(const IdfEntry& entry) const {
+    return std::string_view(words_).substr(entry.offset, entry.length);
+  }
+
+  std::string words_;              // all listed words, back to back
+  std::vector<IdfEntry> entries_;  // sorted by word, one per word (the last listed)
+  double average_idf_ = 0.0;
+  std::unordered_set<std::string> stop_words_;
+};
+
+struct Keyword {
+  std::string word;
+  double weight;                     // occurrences x IDF
+  std::vector<std::size_t> offsets;  // byte offset of every occurrence, increasing
+};
+
+// TF-IDF keywords of `sentence` from its mixed cut `tokens`: words of two or more runes that
+// are not stop words, weighed by occurrences x IDF, by weight and then by first occurrence;
+// at most `top_n`. Replaces `keywords`.
+void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
+                     const std::vector<Token>& tokens, std::size_t top_n,
+                     std::vector<Keyword>& keywords);
+
+}  // namespace orvel::tokenizer::jieba
