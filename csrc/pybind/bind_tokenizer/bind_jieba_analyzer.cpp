@@ -16,11 +16,27 @@
 namespace orvel::typing::text::pybind {
 
 namespace py = pybind11;
-using tokenizer::jieba::DictionaryChange;
-using tokenizer::jieba::Jieba;
-using tokenizer::jieba::Token;
-using tokenizer::jieba::TokenMode;
-using tokenizer::jieba::WordSpan;
+
+// Results built as Python lists directly; the types only name them in signatures.
+struct TokenList {
+  py::list items;
+};
+struct TaggedList {
+  py::list items;
+};
+struct KeywordList {
+  py::list items;
+};
+
+// A frequency argument: None, or an int that fits 32 bits (OverflowError otherwise).
+struct Frequency {
+  std::optional<std::int32_t> value;
+};
+
+// A count argument: a non-negative int (ValueError when negative); beyond 64 bits means "all".
+struct TopK {
+  std::size_t value = 0;
+};
 
 // A sentence as cut() takes it (str as UTF-8, bytes or bytearray as they are), remembering
 // whether it was a str: positions are then counted in code points, else in bytes.
@@ -29,30 +45,6 @@ struct Sentence {
   bool is_text = false;
 };
 
-}  // namespace orvel::typing::text::pybind
-
-namespace pybind11::detail {
-
-template <>
-struct type_caster<orvel::typing::text::pybind::Sentence> {
-  PYBIND11_TYPE_CASTER(orvel::typing::text::pybind::Sentence, const_name("Union[str, bytes]"));
-
-  bool load(handle src, bool convert) {
-    make_caster<std::string> bytes;
-    if (!bytes.load(src, convert)) return false;
-    value.bytes = cast_op<std::string&&>(std::move(bytes));
-    value.is_text = PyUnicode_Check(src.ptr());
-    return true;
-  }
-
-  static handle cast(const orvel::typing::text::pybind::Sentence&, return_value_policy, handle) {
-    pybind11_fail("Sentence is an argument type only");
-  }
-};
-
-}  // namespace pybind11::detail
-
-namespace orvel::typing::text::pybind {
 namespace {
 
 [[noreturn]] void ThrowPython(PyObject* type, const char* message) {
@@ -71,7 +63,6 @@ long long ToInteger(py::handle value, const char* name, int& overflow) {
   return result;
 }
 
-// None, or an int that fits 32 bits (OverflowError otherwise).
 std::optional<std::int32_t> ToFrequency(py::handle freq) {
   if (freq.is_none()) return std::nullopt;
   int overflow = 0;
@@ -92,6 +83,86 @@ std::size_t ToTopK(py::handle top_k) {
   if (overflow > 0) return std::numeric_limits<std::size_t>::max();
   return static_cast<std::size_t>(value);
 }
+
+}  // namespace
+}  // namespace orvel::typing::text::pybind
+
+namespace pybind11::detail {
+
+namespace orvel_py = orvel::typing::text::pybind;
+
+template <typename List>
+struct ListResultCaster {
+  bool load(handle, bool) { return false; }  // a result type only
+  static handle cast(const List& src, return_value_policy, handle) { return src.items.inc_ref(); }
+};
+
+template <>
+struct type_caster<orvel_py::TokenList> : ListResultCaster<orvel_py::TokenList> {
+  static constexpr auto name = const_name("List[Tuple[str, int, int]]");
+};
+
+template <>
+struct type_caster<orvel_py::TaggedList> : ListResultCaster<orvel_py::TaggedList> {
+  static constexpr auto name = const_name("List[Tuple[str, str]]");
+};
+
+template <>
+struct type_caster<orvel_py::KeywordList> : ListResultCaster<orvel_py::KeywordList> {
+  static constexpr auto name = const_name("Union[List[str], List[Tuple[str, float]]]");
+};
+
+// Wrong types and out-of-range values raise here, with the exception a user expects, instead
+// of falling through to pybind11's generic "incompatible function arguments".
+template <>
+struct type_caster<orvel_py::Frequency> {
+  PYBIND11_TYPE_CASTER(orvel_py::Frequency, const_name("Optional[int]"));
+  bool load(handle src, bool) {
+    value.value = orvel_py::ToFrequency(src);
+    return true;
+  }
+  static handle cast(const orvel_py::Frequency&, return_value_policy, handle) {
+    pybind11_fail("Frequency is an argument type only");
+  }
+};
+
+template <>
+struct type_caster<orvel_py::TopK> {
+  PYBIND11_TYPE_CASTER(orvel_py::TopK, const_name("int"));
+  bool load(handle src, bool) {
+    value.value = orvel_py::ToTopK(src);
+    return true;
+  }
+  static handle cast(const orvel_py::TopK&, return_value_policy, handle) {
+    pybind11_fail("TopK is an argument type only");
+  }
+};
+
+template <>
+struct type_caster<orvel_py::Sentence> {
+  PYBIND11_TYPE_CASTER(orvel_py::Sentence, const_name("Union[str, bytes]"));
+  bool load(handle src, bool convert) {
+    make_caster<std::string> bytes;
+    if (!bytes.load(src, convert)) return false;
+    value.bytes = cast_op<std::string&&>(std::move(bytes));
+    value.is_text = PyUnicode_Check(src.ptr());
+    return true;
+  }
+  static handle cast(const orvel_py::Sentence&, return_value_policy, handle) {
+    pybind11_fail("Sentence is an argument type only");
+  }
+};
+
+}  // namespace pybind11::detail
+
+namespace orvel::typing::text::pybind {
+namespace {
+
+using tokenizer::jieba::DictionaryChange;
+using tokenizer::jieba::Jieba;
+using tokenizer::jieba::Token;
+using tokenizer::jieba::TokenMode;
+using tokenizer::jieba::WordSpan;
 
 TokenMode ToMode(const std::string& mode) {
   if (mode == "default") return TokenMode::kMixed;
@@ -120,8 +191,8 @@ py::list WordsOf(std::string sentence, std::vector<WordSpan> spans) {
   return py::reinterpret_steal<py::list>(list);
 }
 
-py::list Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::string& mode,
-                  bool hmm) {
+TokenList Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::string& mode,
+                   bool hmm) {
   const TokenMode token_mode = ToMode(mode);
   std::vector<Token> tokens;
   std::vector<WordSpan> spans;
@@ -138,19 +209,18 @@ py::list Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::str
     result[i] = sentence.is_text ? py::make_tuple(words[i], token.rune_begin, token.rune_end)
                                  : py::make_tuple(words[i], token.byte_begin, token.byte_end);
   }
+  return {std::move(result)};
+}
+
+WordList CutAll(ConstructedSelf<Jieba> self, std::string sentence) {
+  WordList result;
+  result.sentence = std::move(sentence);
+  (*self).CutAllSpans(result.sentence, result.spans);
+  result.Decode();
   return result;
 }
 
-py::list CutAll(ConstructedSelf<Jieba> self, Sentence sentence) {
-  std::vector<WordSpan> spans;
-  {
-    py::gil_scoped_release release;
-    (*self).CutAllSpans(sentence.bytes, spans);
-  }
-  return WordsOf(std::move(sentence.bytes), std::move(spans));
-}
-
-py::list Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
+TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
   std::vector<tokenizer::jieba::TaggedWord> tagged;
   std::vector<WordSpan> spans;
   {
@@ -168,16 +238,15 @@ py::list Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
     if (it == tags.end()) it = tags.emplace(tagged[i].tag, ToStr(tagged[i].tag)).first;
     result[i] = py::make_tuple(words[i], it->second);
   }
-  return result;
+  return {std::move(result)};
 }
 
-py::list ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, py::handle top_k,
-                         bool with_weights) {
-  const std::size_t count = ToTopK(top_k);
+KeywordList ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, TopK top_k,
+                            bool with_weights) {
   std::vector<tokenizer::jieba::Keyword> keywords;
   {
     py::gil_scoped_release release;
-    (*self).ExtractKeywords(sentence.bytes, count, keywords);
+    (*self).ExtractKeywords(sentence.bytes, top_k.value, keywords);
   }
   py::list result(keywords.size());
   for (std::size_t i = 0; i < keywords.size(); ++i) {
@@ -188,23 +257,22 @@ py::list ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, py::han
       result[i] = word;
     }
   }
-  return result;
+  return {std::move(result)};
 }
 
-bool AddWord(ConstructedSelf<Jieba> self, std::string word, py::handle freq,
+bool AddWord(ConstructedSelf<Jieba> self, std::string word, Frequency freq,
              std::optional<std::string> tag) {
-  const std::optional<std::int32_t> frequency = ToFrequency(freq);
   py::gil_scoped_release release;
-  return (*self).InsertWord(word, frequency, tag.value_or(std::string()));
+  return (*self).InsertWord(word, freq.value, tag.value_or(std::string()));
 }
 
-// add_words items: a word, or a (word,), (word, freq) or (word, freq, tag) sequence.
+// add_words items: a word, or a (word,), (word, freq) or (word, freq, tag) tuple or list.
 DictionaryChange ToInsertion(py::handle item) {
   DictionaryChange change;
   if (PyTuple_Check(item.ptr()) || PyList_Check(item.ptr())) {
-    py::sequence fields = py::reinterpret_borrow<py::sequence>(item);
+    const auto fields = py::reinterpret_borrow<py::sequence>(item);
     if (fields.size() < 1 || fields.size() > 3) {
-      throw py::type_error("add_words items must be a word or (word[, freq[, tag]])");
+      throw py::type_error("add_words items must be a word or a (word[, freq[, tag]]) tuple");
     }
     change.word = py::cast<std::string>(fields[0]);
     if (fields.size() > 1) change.frequency = ToFrequency(fields[1]);
@@ -222,55 +290,65 @@ void AddWords(ConstructedSelf<Jieba> self, py::iterable items) {
   (*self).ApplyChanges(changes);
 }
 
+py::str WordTag(ConstructedSelf<Jieba> self, std::string word) {
+  std::string tag;
+  {
+    py::gil_scoped_release release;
+    tag = (*self).LookupTag(word);
+  }
+  return ToStr(tag);
+}
+
 }  // namespace
 
+// Each method is one block, so that methods added elsewhere merge without touching these.
 void BindJiebaAnalyzer(py::class_<Jieba, std::shared_ptr<Jieba>>& cls) {
   cls.def("tokenize", &Tokenize, py::arg("sentence"), py::arg("mode") = "default",
           py::arg("hmm").noconvert() = true,
-          "Words with their positions, as (word, start, end) tuples: code-point offsets for a str\n"
-          "(sentence[start:end] == word), byte offsets for bytes. mode is 'default' (the words\n"
-          "of cut) or 'search' (those of cut_for_search); hmm=False leaves out the HMM's\n"
-          "guessing of unknown words.");
+          "Words with their positions, as (word, start, end) tuples: code-point offsets for a\n"
+          "str (sentence[start:end] == word), byte offsets for bytes. mode is 'default' (the\n"
+          "words of cut) or 'search' (those of cut_for_search); hmm=False leaves out the HMM's\n"
+          "grouping of unknown words.");
+
   cls.def("cut_all", &CutAll, py::arg("sentence"),
-          "Full mode: every dictionary word in the sentence, overlapping, in order of position\n"
-          "and then length, with the single characters no such word covers.");
+          "Full mode: every dictionary word in the sentence, overlapping, by position and then\n"
+          "length, with each single character that no such word covers.",
+          py::call_guard<py::gil_scoped_release>());
+
   cls.def("tag", &Tag, py::arg("sentence"), py::arg("hmm").noconvert() = true,
-          "The words of cut (or of the cut without HMM when hmm=False), each as a (word, tag)\n"
-          "tuple with its part-of-speech tag (see word_tag).");
+          "The words of cut (of the cut without HMM when hmm=False), each as a (word, tag)\n"
+          "tuple with its part-of-speech tag as word_tag gives it.");
+
   cls.def("extract_keywords", &ExtractKeywords, py::arg("sentence"), py::arg("top_k") = 20,
           py::arg("with_weights").noconvert() = false,
-          "The top_k TF-IDF keywords of the sentence, heaviest first (equal weights in order of\n"
-          "first occurrence): words of two or more characters of cut that are not stop words,\n"
-          "weighed by occurrences x IDF. With with_weights=True, (word, weight) tuples.");
+          "The top_k TF-IDF keywords of the sentence, heaviest first, equal weights in order of\n"
+          "first occurrence: words of cut of two or more characters that are not stop words,\n"
+          "weighed by occurrences x IDF (the average IDF for words the table lacks). With\n"
+          "with_weights=True, (word, weight) tuples.");
+
   cls.def("add_word", &AddWord, py::arg("word"), py::arg("freq") = py::none(),
           py::arg("tag") = py::none(),
           "Adds word to the dictionary, or replaces its entry, for every later call in every\n"
-          "mode. freq (a 32-bit int, 0 or more) sets its weight; None or 0 gives the median\n"
-          "weight. Returns False when word is bytes that cannot be decoded; an empty word\n"
-          "changes nothing.");
-  cls.def("del_word", OnConstructed(&Jieba::DeleteWord), py::arg("word"),
-          "Removes the entry of exactly this word (no other word). Returns False when word is\n"
-          "bytes that cannot be decoded, True otherwise.",
-          py::call_guard<py::gil_scoped_release>());
+          "mode. freq (0 to 2**31 - 1) gives the weight ln(freq / total frequency); None or 0\n"
+          "gives the median weight. Returns False when word is bytes that cannot be decoded;\n"
+          "an empty word changes nothing.");
+
   cls.def("add_words", &AddWords, py::arg("words"),
-          "add_word for each item of an iterable (a word, or a (word[, freq[, tag]]) tuple),\n"
-          "taking effect together and rebuilding the dictionary at most once. A negative\n"
-          "freq anywhere changes nothing.");
+          "add_word for each item (a word, or a (word[, freq[, tag]]) tuple), all taking effect\n"
+          "together with at most one rebuild. A negative freq anywhere changes nothing.");
+
+  cls.def("del_word", OnConstructed(&Jieba::DeleteWord), py::arg("word"),
+          "Removes the entry of exactly this word; other words are untouched. Returns False\n"
+          "when word is bytes that cannot be decoded, else True.",
+          py::call_guard<py::gil_scoped_release>());
+
   cls.def("find_word", OnConstructed(&Jieba::Find), py::arg("word"),
-          "Whether word is a dictionary word.", py::call_guard<py::gil_scoped_release>());
-  cls.def(
-      "word_tag",
-      [](ConstructedSelf<Jieba> self, std::string word) {
-        std::string tag;
-        {
-          py::gil_scoped_release release;
-          tag = (*self).LookupTag(word);
-        }
-        return ToStr(tag);
-      },
-      py::arg("word"),
-      "Part-of-speech tag of a word: its dictionary tag, else 'm' or 'eng' by its leading\n"
-      "ASCII characters (digits only: 'm'), else 'x'.");
+          "Whether word is a dictionary word, whatever its weight.",
+          py::call_guard<py::gil_scoped_release>());
+
+  cls.def("word_tag", &WordTag, py::arg("word"),
+          "Part-of-speech tag of a word: its dictionary tag, else by its leading ASCII\n"
+          "characters 'm' (digits) or 'eng', else 'x'.");
 }
 
 }  // namespace orvel::typing::text::pybind
