@@ -133,8 +133,11 @@ const std::string* DictionarySnapshot::EntryTag(const Rune* runes, std::size_t l
   return id == EntryTable::kNone ? nullptr : &table->tags().Tag(id);
 }
 
-RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model)
-    : frequency_sum_(entries.frequency_sum), median_weight_(entries.median_weight) {
+RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
+                                     std::size_t merge_threshold)
+    : merge_threshold_(merge_threshold),
+      frequency_sum_(entries.frequency_sum),
+      median_weight_(entries.median_weight) {
   Dictionary settings;
   settings.min_weight = entries.min_weight;
   settings.user_single_runes = std::move(entries.user_single_runes);
@@ -187,7 +190,7 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   auto next = std::make_shared<DictionarySnapshot>(*current);
   next->overlay = std::move(overlay);
   std::shared_ptr<const DictionarySnapshot> published = std::move(next);
-  if (published->overlay->size() > kMergeThreshold) published = Merge(*published);
+  if (published->overlay->size() > merge_threshold_) published = Merge(*published);
   std::atomic_store(&current_, std::move(published));
   return results;
 }

@@ -121,7 +121,12 @@ struct DictionaryChange {
 // serialised among themselves.
 class RuntimeDictionary {
  public:
-  RuntimeDictionary(DictionaryEntries entries, HmmModel model);
+  // Overlays bigger than this are merged into a new trie: cutting through an overlay is slower
+  // than through the trie, and copying it for each change grows with its size.
+  static constexpr std::size_t kDefaultMergeThreshold = 256;
+
+  RuntimeDictionary(DictionaryEntries entries, HmmModel model,
+                    std::size_t merge_threshold = kDefaultMergeThreshold);
 
   std::shared_ptr<const DictionarySnapshot> Current() const { return std::atomic_load(&current_); }
 
@@ -139,12 +144,9 @@ class RuntimeDictionary {
   double InsertedWeight(std::optional<std::int32_t> frequency) const;
 
  private:
-  // Overlays bigger than this are merged into a new trie: cutting through an overlay is slower
-  // than through the trie, and copying it for each change grows with its size.
-  static constexpr std::size_t kMergeThreshold = 256;
-
   std::shared_ptr<const DictionarySnapshot> Merge(const DictionarySnapshot& from) const;
 
+  std::size_t merge_threshold_;
   double frequency_sum_;
   double median_weight_;
   mutable std::mutex write_mutex_;
