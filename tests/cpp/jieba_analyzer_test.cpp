@@ -57,6 +57,26 @@ TEST(RuleTag, LongerWordsStopAtHalfTheirLength) {
   EXPECT_EQ(RuleTagOf("ab好好好"), "eng");
 }
 
+// Fault caught: tags lost between the loader and the lookup (every word tagged by the rule), a
+// one-column user word keeping the main entry's tag, or a run-time tag lost in a rebuild.
+TEST(RuntimeDictionary, TagsComeFromTheEntryThatCounts) {
+  const auto files = TinyDataFiles();
+  Jieba engine(files.dict, files.hmm, files.user, files.idf, files.stop_words);
+  EXPECT_EQ(engine.LookupTag("北京"), "ns");   // main dictionary
+  EXPECT_EQ(engine.LookupTag("杭"), "nz");     // two-column user line
+  EXPECT_EQ(engine.LookupTag("云计算"), "x");  // one column: no tag, so the rule
+  EXPECT_EQ(engine.LookupTag("北京大"), "x");  // not a word
+  engine.InsertWord("北京", std::nullopt, "LOC");
+  EXPECT_EQ(engine.LookupTag("北京"), "LOC");
+  std::vector<DictionaryChange> batch;  // enough to rebuild the trie
+  for (int i = 0; i < 300; ++i)
+    batch.push_back({DictionaryChange::Op::kAdd, "犇" + std::to_string(i), 1, "nz"});
+  engine.ApplyChanges(batch);
+  EXPECT_EQ(engine.LookupTag("北京"), "LOC");
+  EXPECT_EQ(engine.LookupTag("犇7"), "nz");
+  EXPECT_EQ(engine.LookupTag("大学"), "n");
+}
+
 // Random words and sentences over the tiny dictionary's runes and a few strangers.
 class RandomText {
  public:
@@ -101,7 +121,7 @@ std::string Describe(const DictionarySnapshot& snapshot, const std::string& sent
         out += sentence.substr(token.byte_begin, token.byte_end - token.byte_begin) + "/";
         const std::vector<Rune> runes =
             RunesOf(sentence.substr(token.byte_begin, token.byte_end - token.byte_begin));
-        out += LookupTag(snapshot, runes.data(), runes.size()) + " ";
+        out += std::string(LookupTag(snapshot, runes.data(), nullptr, runes.size())) + " ";
       }
       out += "| ";
     }

@@ -177,37 +177,56 @@ py::str ToStr(const std::string& bytes) {
   return py::reinterpret_steal<py::str>(str);
 }
 
-// The words of `spans` as a list of str, decoded like cut() decodes its words.
-py::list WordsOf(std::string sentence, std::vector<WordSpan> spans) {
-  WordList words;
-  words.sentence = std::move(sentence);
-  words.spans = std::move(spans);
-  {
-    py::gil_scoped_release release;
-    words.Decode();
+// A new reference, or a thrown error_already_set.
+PyObject* Checked(PyObject* object) {
+  if (!object) throw py::error_already_set();
+  return object;
+}
+
+// The decoded words as a list of str, exactly as cut() builds its words.
+py::list WordsOf(const WordList& words) {
+  return py::reinterpret_steal<py::list>(Checked(WordListToPython(words)));
+}
+
+// A tuple of `items` (new references, all stolen, even when building the tuple fails).
+template <std::size_t N>
+PyObject* TupleOf(PyObject* const (&items)[N]) {
+  PyObject* tuple = PyTuple_New(N);
+  for (std::size_t i = 0; i < N; ++i) {
+    if (!tuple || !items[i]) {
+      for (std::size_t k = i; k < N; ++k) Py_XDECREF(items[k]);
+      Py_XDECREF(tuple);
+      throw py::error_already_set();
+    }
+    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), items[i]);
   }
-  PyObject* list = WordListToPython(words);
-  if (!list) throw py::error_already_set();
-  return py::reinterpret_steal<py::list>(list);
+  return tuple;
 }
 
 TokenList Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::string& mode,
                    bool hmm) {
   const TokenMode token_mode = ToMode(mode);
   std::vector<Token> tokens;
-  std::vector<WordSpan> spans;
+  WordList words;
   {
     py::gil_scoped_release release;
     (*self).Tokenize(sentence.bytes, token_mode, hmm, tokens);
-    spans.reserve(tokens.size());
-    for (const Token& token : tokens) spans.push_back({token.byte_begin, token.byte_end});
+    words.spans.reserve(tokens.size());
+    for (const Token& token : tokens) words.spans.push_back({token.byte_begin, token.byte_end});
+    words.sentence = std::move(sentence.bytes);
+    words.Decode();
   }
-  py::list words = WordsOf(std::move(sentence.bytes), std::move(spans));
-  py::list result(tokens.size());
+  py::list strs = WordsOf(words);
+  py::list result =
+      py::reinterpret_steal<py::list>(Checked(PyList_New(static_cast<Py_ssize_t>(tokens.size()))));
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
-    result[i] = sentence.is_text ? py::make_tuple(words[i], token.rune_begin, token.rune_end)
-                                 : py::make_tuple(words[i], token.byte_begin, token.byte_end);
+    PyObject* word = PyList_GET_ITEM(strs.ptr(), static_cast<Py_ssize_t>(i));
+    Py_INCREF(word);
+    const std::size_t start = sentence.is_text ? token.rune_begin : token.byte_begin;
+    const std::size_t end = sentence.is_text ? token.rune_end : token.byte_end;
+    PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i),
+                    TupleOf({word, PyLong_FromSize_t(start), PyLong_FromSize_t(end)}));
   }
   return {std::move(result)};
 }
@@ -222,21 +241,27 @@ WordList CutAll(ConstructedSelf<Jieba> self, std::string sentence) {
 
 TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
   std::vector<tokenizer::jieba::TaggedWord> tagged;
-  std::vector<WordSpan> spans;
+  WordList words;
   {
     py::gil_scoped_release release;
     (*self).Tag(sentence.bytes, hmm, tagged);
-    spans.reserve(tagged.size());
-    for (const auto& word : tagged) spans.push_back(word.span);
+    words.spans.reserve(tagged.size());
+    for (const auto& word : tagged) words.spans.push_back(word.span);
+    words.sentence = std::move(sentence.bytes);
+    words.Decode();
   }
-  py::list words = WordsOf(std::move(sentence.bytes), std::move(spans));
+  py::list strs = WordsOf(words);
   // A sentence uses few distinct tags: each becomes one str.
   std::unordered_map<std::string, py::str> tags;
-  py::list result(tagged.size());
+  py::list result =
+      py::reinterpret_steal<py::list>(Checked(PyList_New(static_cast<Py_ssize_t>(tagged.size()))));
   for (std::size_t i = 0; i < tagged.size(); ++i) {
     auto it = tags.find(tagged[i].tag);
     if (it == tags.end()) it = tags.emplace(tagged[i].tag, ToStr(tagged[i].tag)).first;
-    result[i] = py::make_tuple(words[i], it->second);
+    PyObject* word = PyList_GET_ITEM(strs.ptr(), static_cast<Py_ssize_t>(i));
+    Py_INCREF(word);
+    PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i),
+                    TupleOf({word, it->second.inc_ref().ptr()}));
   }
   return {std::move(result)};
 }
@@ -248,14 +273,12 @@ KeywordList ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, TopK
     py::gil_scoped_release release;
     (*self).ExtractKeywords(sentence.bytes, top_k.value, keywords);
   }
-  py::list result(keywords.size());
+  py::list result = py::reinterpret_steal<py::list>(
+      Checked(PyList_New(static_cast<Py_ssize_t>(keywords.size()))));
   for (std::size_t i = 0; i < keywords.size(); ++i) {
-    py::str word = ToStr(keywords[i].word);
-    if (with_weights) {
-      result[i] = py::make_tuple(word, keywords[i].weight);
-    } else {
-      result[i] = word;
-    }
+    PyObject* word = ToStr(keywords[i].word).release().ptr();
+    PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i),
+                    with_weights ? TupleOf({word, PyFloat_FromDouble(keywords[i].weight)}) : word);
   }
   return {std::move(result)};
 }

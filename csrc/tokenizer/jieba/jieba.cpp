@@ -116,19 +116,26 @@ void Jieba::Tag(std::string_view sentence, bool hmm, std::vector<TaggedWord>& wo
     return;
   }
   words.reserve(tokens.size());
-  std::vector<Rune> runes;
+  // The sentence decoded once more, so that each word's tag is found by a walk over codes.
+  std::vector<Rune> runes(sentence.size());
+  std::vector<std::size_t> offsets(sentence.size() + 1);
+  const std::size_t count = DecodeRunes(sentence, runes.data(), offsets.data());
+  const DictionaryTrie& trie = snapshot->segmenter->dictionary().trie;
+  std::vector<DictionaryTrie::Code> codes(count);
+  for (std::size_t i = 0; i < count; ++i) codes[i] = trie.CodeOf(runes[i]);
   for (const Token& token : tokens) {
-    runes.clear();
-    AppendRunes(sentence.substr(token.byte_begin, token.byte_end - token.byte_begin), runes);
+    const std::size_t length = token.rune_end - token.rune_begin;
     words.push_back({{token.byte_begin, token.byte_end},
-                     jieba::LookupTag(*snapshot, runes.data(), runes.size())});
+                     std::string(jieba::LookupTag(*snapshot, runes.data() + token.rune_begin,
+                                                  codes.data() + token.rune_begin, length))});
   }
 }
 
 std::string Jieba::LookupTag(std::string_view word) const {
   std::vector<Rune> runes;
   if (!AppendRunes(word, runes)) return "x";
-  return jieba::LookupTag(*dictionary_->Current(), runes.data(), runes.size());
+  return std::string(
+      jieba::LookupTag(*dictionary_->Current(), runes.data(), nullptr, runes.size()));
 }
 
 bool Jieba::Find(std::string_view word) const {

@@ -18,10 +18,13 @@ class KeywordTables {
   // but still count for the average) and one stop word per line, verbatim. Throws
   // FileOpenError when a file cannot be opened.
   KeywordTables(const std::string& idf_path, const std::string& stop_word_path);
+  // The stop-word set views the object's own text: not copyable or movable.
+  KeywordTables(const KeywordTables&) = delete;
+  KeywordTables& operator=(const KeywordTables&) = delete;
 
   // The word's IDF, or the average IDF when the table does not list it.
   double Idf(std::string_view word) const;
-  bool IsStopWord(std::string_view word) const { return stop_words_.count(std::string(word)) > 0; }
+  bool IsStopWord(std::string_view word) const { return stop_words_.count(word) > 0; }
   double average_idf() const { return average_idf_; }
 
  private:
@@ -33,11 +36,17 @@ class KeywordTables {
   std::string_view WordOf(const IdfEntry& entry) const {
     return std::string_view(words_).substr(entry.offset, entry.length);
   }
+  // The slot of `word` in slots_: the one holding it, or the empty one where it would go.
+  std::size_t SlotOf(std::string_view word) const;
 
-  std::string words_;              // all listed words, back to back
-  std::vector<IdfEntry> entries_;  // sorted by word, one per word (the last listed)
+  // An open-addressing table: one hash and usually one comparison per lookup, which matters
+  // because every candidate word of every sentence is looked up.
+  std::string words_;                 // all listed words, back to back
+  std::vector<IdfEntry> entries_;     // one per distinct word, the last listed value
+  std::vector<std::uint32_t> slots_;  // entry index + 1, 0 for empty; a power of two long
   double average_idf_ = 0.0;
-  std::unordered_set<std::string> stop_words_;
+  std::string stop_word_text_;  // the file; the set below views its lines
+  std::unordered_set<std::string_view> stop_words_;
 };
 
 struct Keyword {

@@ -17,8 +17,9 @@ const char* RuleTag(const Rune* runes, std::size_t count) {
   return digits == ascii ? "m" : "eng";
 }
 
-std::string LookupTag(const DictionarySnapshot& snapshot, const Rune* runes, std::size_t count) {
-  const std::string* tag = count == 0 ? nullptr : snapshot.EntryTag(runes, count);
+std::string_view LookupTag(const DictionarySnapshot& snapshot, const Rune* runes,
+                           const DictionaryTrie::Code* codes, std::size_t count) {
+  const std::string* tag = count == 0 ? nullptr : snapshot.EntryTag(runes, codes, count);
   if (tag != nullptr && !tag->empty()) return *tag;
   return RuleTag(runes, count);
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "tokenizer/jieba/runtime_dictionary.h"
 #include "tokenizer/jieba/utf8_decoder.h"
@@ -14,7 +15,8 @@ namespace orvel::tokenizer::jieba {
 const char* RuleTag(const Rune* runes, std::size_t count);
 
 // Part-of-speech tag of the word runes[0..count): the tag of its entry when that is not empty,
-// else RuleTag.
-std::string LookupTag(const DictionarySnapshot& snapshot, const Rune* runes, std::size_t count);
+// else RuleTag. `codes` are the runes' trie codes when the caller has them, else null.
+std::string_view LookupTag(const DictionarySnapshot& snapshot, const Rune* runes,
+                           const DictionaryTrie::Code* codes, std::size_t count);
 
 }  // namespace orvel::tokenizer::jieba

@@ -28,54 +28,47 @@ Dictionary BuildTrieDictionary(const WordEntries& words, const Dictionary& setti
 
 }  // namespace
 
-EntryTable::EntryTable(WordEntries words, WordTags tags)
-    : words_(std::move(words)), tags_(std::move(tags)) {
+EntryTable::EntryTable(WordEntries words, WordTags tags, const DictionaryTrie& trie)
+    : words_(std::move(words)), tags_(std::move(tags)), node_tags_(trie.slot_count(), 0) {
   words_.ShrinkToFit();
   tags_.ShrinkToFit();
-  // Ordered by runes, equal runes by index; the first three runes packed in one key settle
-  // almost every comparison.
-  struct Keyed {
-    std::uint64_t key;
-    std::uint32_t id;
-  };
-  std::vector<Keyed> keyed;
-  keyed.reserve(words_.size());
+  // In list order, so the last entry of equal words leaves its tag, as it leaves its weight.
   for (std::size_t id = 0; id < words_.size(); ++id) {
     const std::size_t length = words_.Length(id);
     if (length == 0) continue;  // an empty main-dictionary word is never a dictionary word
-    const Rune* runes = words_.Runes(id);
-    std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 3; ++k) key = key << 21 | (k < length ? runes[k] : 0);
-    keyed.push_back({key, static_cast<std::uint32_t>(id)});
-  }
-  const auto compare = [this](const Keyed& a, const Keyed& b) {
-    if (a.key != b.key) return a.key < b.key;
-    const int order = CompareRunes(words_.Runes(a.id), words_.Length(a.id), words_.Runes(b.id),
-                                   words_.Length(b.id));
-    return order != 0 ? order < 0 : a.id < b.id;
-  };
-  std::sort(keyed.begin(), keyed.end(), compare);
-  sorted_.reserve(keyed.size());
-  for (std::size_t i = 0; i < keyed.size(); ++i) {
-    // Of equal words only the last listed counts.
-    if (i + 1 < keyed.size() && keyed[i + 1].key == keyed[i].key &&
-        CompareRunes(words_.Runes(keyed[i].id), words_.Length(keyed[i].id),
-                     words_.Runes(keyed[i + 1].id), words_.Length(keyed[i + 1].id)) == 0) {
+    if (length > kMaxWordRunes) {
+      long_words_.push_back(static_cast<std::uint32_t>(id));
       continue;
     }
-    sorted_.push_back(keyed[i].id);
+    const Rune* runes = words_.Runes(id);
+    // The root and "not found" share the value 0: every step must land on a child.
+    DictionaryTrie::Node node = DictionaryTrie::kRoot;
+    for (std::size_t i = 0; i < length; ++i) {
+      node = trie.Child(node, trie.CodeOf(runes[i]));
+      if (node == DictionaryTrie::kNotFound) break;
+    }
+    if (node != DictionaryTrie::kNotFound) node_tags_[node] = tags_.Id(id);
   }
 }
 
-std::size_t EntryTable::Find(const Rune* runes, std::size_t length) const {
-  if (length == 0) return kNone;
-  const auto it = std::lower_bound(sorted_.begin(), sorted_.end(), 0, [&](std::uint32_t id, int) {
-    return CompareRunes(words_.Runes(id), words_.Length(id), runes, length) < 0;
-  });
-  if (it == sorted_.end() || CompareRunes(words_.Runes(*it), words_.Length(*it), runes, length)) {
-    return kNone;
+bool EntryTable::Find(const DictionaryTrie& trie, const Rune* runes, std::size_t length,
+                      std::uint32_t& tag_id) const {
+  if (length == 0) return false;
+  if (length > kMaxWordRunes) {
+    for (auto it = long_words_.rbegin(); it != long_words_.rend(); ++it) {
+      if (CompareRunes(words_.Runes(*it), words_.Length(*it), runes, length) == 0) {
+        tag_id = tags_.Id(*it);
+        return true;
+      }
+    }
+    return false;
   }
-  return *it;
+  DictionaryTrie::Node node = DictionaryTrie::kRoot;
+  for (std::size_t i = 0; i < length; ++i) {
+    node = trie.Child(node, trie.CodeOf(runes[i]));
+    if (node == DictionaryTrie::kNotFound) break;
+  }
+  return FindNode(trie, node, tag_id);
 }
 
 std::uint32_t DictionaryOverlay::FindChild(const Node& node, Rune rune) {
@@ -120,17 +113,32 @@ bool DictionarySnapshot::HasEntry(const Rune* runes, std::size_t length) const {
   if (overlay) {
     if (const RuntimeEntry* entry = overlay->Find(runes, length)) return entry->present;
   }
-  return table->Find(runes, length) != EntryTable::kNone;
+  std::uint32_t tag_id = 0;
+  return table->Find(segmenter->dictionary().trie, runes, length, tag_id);
 }
 
-const std::string* DictionarySnapshot::EntryTag(const Rune* runes, std::size_t length) const {
+const std::string* DictionarySnapshot::EntryTag(const Rune* runes,
+                                                const DictionaryTrie::Code* codes,
+                                                std::size_t length) const {
   if (overlay) {
     if (const RuntimeEntry* entry = overlay->Find(runes, length)) {
       return entry->present ? &entry->tag : nullptr;
     }
   }
-  const std::size_t id = table->Find(runes, length);
-  return id == EntryTable::kNone ? nullptr : &table->tags().Tag(id);
+  const DictionaryTrie& trie = segmenter->dictionary().trie;
+  std::uint32_t tag_id = 0;
+  bool found = false;
+  if (codes != nullptr && length <= kMaxWordRunes) {
+    DictionaryTrie::Node node = DictionaryTrie::kRoot;
+    for (std::size_t i = 0; i < length; ++i) {
+      node = trie.Child(node, codes[i]);
+      if (node == DictionaryTrie::kNotFound) break;
+    }
+    found = table->FindNode(trie, node, tag_id);
+  } else {
+    found = table->Find(trie, runes, length, tag_id);
+  }
+  return found ? &table->tags().Name(tag_id) : nullptr;
 }
 
 RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
@@ -144,8 +152,8 @@ RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
   auto snapshot = std::make_shared<DictionarySnapshot>();
   snapshot->segmenter = std::make_shared<const Segmenter>(
       BuildTrieDictionary(entries.words, settings), std::move(model));
-  snapshot->table =
-      std::make_shared<const EntryTable>(std::move(entries.words), std::move(entries.tags));
+  snapshot->table = std::make_shared<const EntryTable>(
+      std::move(entries.words), std::move(entries.tags), snapshot->segmenter->dictionary().trie);
   current_ = std::move(snapshot);
 }
 
@@ -214,6 +222,7 @@ std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
     const Rune* runes = table.words().Runes(id);
     const std::size_t length = table.words().Length(id);
     if (length != 0 && overlay.Find(runes, length)) continue;
+    // Entries the overlay decides about are dropped: insertions come again below.
     words.runes().insert(words.runes().end(), runes, runes + length);
     words.Add(table.words().Weight(id));
     tags.Add(table.tags().Tag(id));
@@ -230,7 +239,8 @@ std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
   const Segmenter& segmenter = *from.segmenter;
   snapshot->segmenter = std::make_shared<const Segmenter>(
       BuildTrieDictionary(words, segmenter.dictionary()), HmmModel(segmenter.model()));
-  snapshot->table = std::make_shared<const EntryTable>(std::move(words), std::move(tags));
+  snapshot->table = std::make_shared<const EntryTable>(std::move(words), std::move(tags),
+                                                       snapshot->segmenter->dictionary().trie);
   return snapshot;
 }
 

@@ -23,12 +23,19 @@ namespace orvel::tokenizer::jieba {
 // than the cutter matches, and the list a rebuild starts from.
 class EntryTable {
  public:
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // `trie` must be built from `words`; it is only read here.
+  EntryTable(WordEntries words, WordTags tags, const DictionaryTrie& trie);
 
-  EntryTable(WordEntries words, WordTags tags);
-
-  // Index of the entry that counts for runes[0..length) (the last one listed), or kNone.
-  std::size_t Find(const Rune* runes, std::size_t length) const;
+  // Whether runes[0..length) has an entry, and its tag id (WordTags) when it has.
+  bool Find(const DictionaryTrie& trie, const Rune* runes, std::size_t length,
+            std::uint32_t& tag_id) const;
+  // The same for a word whose trie node is already known (kNotFound when it is not in the trie).
+  bool FindNode(const DictionaryTrie& trie, DictionaryTrie::Node node,
+                std::uint32_t& tag_id) const {
+    if (node == DictionaryTrie::kNotFound || !trie.IsWord(node)) return false;
+    tag_id = node_tags_[node];
+    return true;
+  }
 
   const WordEntries& words() const { return words_; }
   const WordTags& tags() const { return tags_; }
@@ -36,7 +43,11 @@ class EntryTable {
  private:
   WordEntries words_;
   WordTags tags_;
-  std::vector<std::uint32_t> sorted_;  // the counting entry of each rune sequence, by runes
+  // Tag id of the counting entry of each trie slot, so that a word found by a trie walk has
+  // its tag in one more load.
+  std::vector<std::uint32_t> node_tags_;
+  // Entries the trie leaves out (longer than kMaxWordRunes), in list order.
+  std::vector<std::uint32_t> long_words_;
 };
 
 // A run-time entry: a word inserted with its weight and tag, or a deletion (present = false).
@@ -101,8 +112,10 @@ struct DictionarySnapshot {
 
   // Whether runes[0..length) (length >= 1) is a dictionary word, of any weight.
   bool HasEntry(const Rune* runes, std::size_t length) const;
-  // The tag of the entry of runes[0..length), or null when there is no entry.
-  const std::string* EntryTag(const Rune* runes, std::size_t length) const;
+  // The tag of the entry of runes[0..length), or null when there is no entry. `codes` are the
+  // runes' trie codes when the caller has them, else null.
+  const std::string* EntryTag(const Rune* runes, const DictionaryTrie::Code* codes,
+                              std::size_t length) const;
 };
 
 // One applied run-time change, as add_word or del_word received it. Replaying a log of these
