@@ -128,6 +128,29 @@ int main(int argc, char** argv) {
                 one_by_one, batched);
   }
 
+  // The cut's own cost of pending run-time words (an overlay not yet merged into the trie).
+  {
+    auto pending = make();
+    for (int i = 0; i < 500; ++i) pending->InsertWord(NewWord(i), 5, "nz");
+    pending->InsertWord("\xE6\x9D\xAD\xE7\xA0\x94", std::nullopt, "nz");  // a common first rune
+    std::vector<double> plain_rates, pending_rates;
+    std::vector<WordSpan> own;
+    for (int round = 0; round < rounds; ++round) {
+      auto start = Clock::now();
+      for (const std::string& line : lines) engine->CutSpans(line, own);
+      plain_rates.push_back(bytes / 1e6 / SecondsSince(start));
+      start = Clock::now();
+      for (const std::string& line : lines) pending->CutSpans(line, own);
+      pending_rates.push_back(bytes / 1e6 / SecondsSince(start));
+    }
+    const Stats plain = Summarize(plain_rates);
+    const Stats with = Summarize(pending_rates);
+    std::printf("cut (HMM), no pending word   %8.2f %9.2f %9.2f  MB/s\n", plain.min, plain.median,
+                plain.max);
+    std::printf("cut (HMM), 501 pending words %8.2f %9.2f %9.2f  MB/s  %.2fx\n", with.min,
+                with.median, with.max, with.median / plain.median);
+  }
+
   // A cutting thread with and without another thread adding words one by one meanwhile.
   std::vector<double> quiet_rates, busy_rates;
   for (int round = 0; round < rounds; ++round) {

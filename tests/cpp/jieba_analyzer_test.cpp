@@ -69,7 +69,7 @@ TEST(RuntimeDictionary, TagsComeFromTheEntryThatCounts) {
   engine.InsertWord("北京", std::nullopt, "LOC");
   EXPECT_EQ(engine.LookupTag("北京"), "LOC");
   std::vector<DictionaryChange> batch;  // enough to rebuild the trie
-  for (int i = 0; i < 300; ++i)
+  for (int i = 0; i < 1100; ++i)
     batch.push_back({DictionaryChange::Op::kAdd, "犇" + std::to_string(i), 1, "nz"});
   engine.ApplyChanges(batch);
   EXPECT_EQ(engine.LookupTag("北京"), "LOC");
@@ -226,7 +226,7 @@ TEST(JiebaConcurrency, CutsDuringWordChangesSeeBeforeOrAfter) {
     });
   }
   std::vector<DictionaryChange> batch;
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 1100; ++i) {
     batch.push_back({DictionaryChange::Op::kAdd, "犇" + std::to_string(i), 5, "nz"});
   }
   for (int round = 0; round < 50; ++round) {
@@ -237,7 +237,7 @@ TEST(JiebaConcurrency, CutsDuringWordChangesSeeBeforeOrAfter) {
   stop = true;
   for (std::thread& reader : readers) reader.join();
   EXPECT_EQ(odd_results.load(), 0);
-  EXPECT_TRUE(engine.Find("犇299"));
+  EXPECT_TRUE(engine.Find("犇1099"));
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ class TestRuntimeWords:
         threads = [threading.Thread(target=cut) for _ in range(2)]
         for t in threads:
             t.start()
-        fresh.add_words([f"词{i}" for i in range(300)] + ["杭研"])  # merges into a new trie
+        fresh.add_words([f"词{i}" for i in range(1100)] + ["杭研"])  # merges into a new trie
         stop.set()
         for t in threads:
             t.join()

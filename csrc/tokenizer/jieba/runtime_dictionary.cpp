@@ -78,6 +78,9 @@ std::uint32_t DictionaryOverlay::FindChild(const Node& node, Rune rune) {
 }
 
 void DictionaryOverlay::Set(const Rune* runes, std::size_t length, RuntimeEntry entry) {
+  if (length > 0 && runes[0] < kFirstRuneBits) {
+    first_runes_[runes[0] / 64] |= std::uint64_t{1} << (runes[0] % 64);
+  }
   std::uint32_t node = 0;
   for (std::size_t i = 0; i < length; ++i) {
     std::uint32_t child = FindChild(nodes_[node], runes[i]);

@@ -68,8 +68,12 @@ class DictionaryOverlay {
   // The change recorded for exactly runes[0..length), or null when the overlay has none.
   const RuntimeEntry* Find(const Rune* runes, std::size_t length) const;
 
-  // Whether any change concerns a word starting with `rune`: cheap test before a walk.
-  bool MayStartWith(Rune rune) const { return FindChild(nodes_[0], rune) != kNoNode; }
+  // Whether any change concerns a word starting with `rune`: the test cutting makes at every
+  // position, so runes of the Basic Multilingual Plane answer from a bitset.
+  bool MayStartWith(Rune rune) const {
+    if (rune < kFirstRuneBits) return (first_runes_[rune / 64] >> (rune % 64)) & 1;
+    return FindChild(nodes_[0], rune) != kNoNode;
+  }
 
   // Calls f(length, entry) for every change of a word runes[0..length), length <= available,
   // by increasing length.
@@ -90,6 +94,7 @@ class DictionaryOverlay {
  private:
   static constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
   static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+  static constexpr Rune kFirstRuneBits = 0x10000;
   struct Node {
     std::vector<std::pair<Rune, std::uint32_t>> children;  // sorted by rune
     std::uint32_t entry = kNoEntry;
@@ -97,6 +102,7 @@ class DictionaryOverlay {
   static std::uint32_t FindChild(const Node& node, Rune rune);
 
   std::vector<Node> nodes_;
+  std::vector<std::uint64_t> first_runes_ = std::vector<std::uint64_t>(kFirstRuneBits / 64);
   std::vector<std::vector<Rune>> words_;  // parallel to entries_
   std::vector<RuntimeEntry> entries_;
 };
@@ -136,7 +142,7 @@ class RuntimeDictionary {
  public:
   // Overlays bigger than this are merged into a new trie: cutting through an overlay is slower
   // than through the trie, and copying it for each change grows with its size.
-  static constexpr std::size_t kDefaultMergeThreshold = 256;
+  static constexpr std::size_t kDefaultMergeThreshold = 1024;
 
   RuntimeDictionary(DictionaryEntries entries, HmmModel model,
                     std::size_t merge_threshold = kDefaultMergeThreshold);
