@@ -124,6 +124,13 @@ def markdown(f):
         lines += table(["control, µs without the lock per call", "1 thread (µs per call)", "2T/1T"],
                        [(f"{free:.2f}", f"{call:.3f}", f"{ratio:.2f}×")
                         for free, call, ratio in f["threads"]["control"]])
+    if "analyzer" in f or "analyzer_engine" in f:
+        lines += ["", "## Analyzer", "",
+                  "`analyzer_bench.py` (from Python, against jieba and rjieba, distinct lines of the "
+                  "benchmark corpus) and `analyzer_engine_bench` (the engine alone), as printed.", ""]
+        for key in ["analyzer", "analyzer_engine"]:
+            if key in f:
+                lines += ["```text", f[key]["table"], "```", ""]
     if f["notes"]:
         lines += ["", "## Notes", ""] + [f"- {note}" for note in f["notes"]]
     lines += ["", "## Raw output", ""]
