@@ -19,8 +19,9 @@ KeywordTables::KeywordTables(const std::string& idf_path, const std::string& sto
     }
     const std::size_t line_estimate =
         static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
+    // At most two thirds full, so that linear probing stays short.
     std::size_t slot_count = 16;
-    while (slot_count < 2 * line_estimate) slot_count *= 2;
+    while (slot_count < line_estimate + line_estimate / 2) slot_count *= 2;
     slots_.assign(slot_count, 0);
     words_.reserve(content.size());
     std::size_t lines = 0;
