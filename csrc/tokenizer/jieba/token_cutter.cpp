@@ -62,7 +62,7 @@ void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool
               std::size_t begin, std::size_t end, TokenWorkspace& workspace) {
   const Dictionary& dictionary = snapshot.segmenter->dictionary();
   std::uint32_t* word_length = workspace.word_length.data();
-  if (lookup.has_overlay()) {
+  if (lookup.OverlayTouches(begin, end)) {
     CutMaxProbabilityWithLookup(lookup, dictionary.min_weight, begin, end, workspace.best.data(),
                                 word_length);
   } else {

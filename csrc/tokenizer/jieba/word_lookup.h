@@ -23,6 +23,16 @@ class WordLookup {
 
   bool has_overlay() const { return overlay_ != nullptr; }
 
+  // Whether a run-time change may concern a word starting in runes[begin..end): ranges where
+  // none can are cut by the plain trie path.
+  bool OverlayTouches(std::size_t begin, std::size_t end) const {
+    if (overlay_ == nullptr) return false;
+    for (std::size_t i = begin; i < end; ++i) {
+      if (overlay_->MayStartWith(runes_[i])) return true;
+    }
+    return false;
+  }
+
   // Calls f(length, weight) for every dictionary word runes[begin..begin + length) with
   // begin + length <= end and length <= kMaxWordRunes, by increasing length.
   template <typename F>
