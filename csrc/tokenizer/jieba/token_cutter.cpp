@@ -1,6 +1,7 @@
 #include "tokenizer/jieba/token_cutter.h"
 
 #include <cstdint>
+#include <memory>
 
 #include "tokenizer/jieba/full_mode.h"
 #include "tokenizer/jieba/hmm_cutter.h"
@@ -11,15 +12,22 @@
 namespace orvel::tokenizer::jieba {
 namespace {
 
-// Working memory of one call.
+constexpr std::size_t kCountRunesAbove = 4096;
+
+// Working memory of one call, sized by the sentence's bytes (never fewer than its runes) so
+// that no counting pass is needed, and left uninitialised: every slot read is written first.
 struct TokenWorkspace {
-  explicit TokenWorkspace(std::size_t count)
-      : runes(count), offsets(count + 1), codes(count), best(count + 1), word_length(count) {}
-  std::vector<Rune> runes;
-  std::vector<std::size_t> offsets;
-  std::vector<DictionaryTrie::Code> codes;
-  std::vector<double> best;
-  std::vector<std::uint32_t> word_length;
+  explicit TokenWorkspace(std::size_t capacity)
+      : runes(new Rune[capacity]),
+        offsets(new std::size_t[capacity + 1]),
+        codes(new DictionaryTrie::Code[capacity]),
+        best(new double[capacity + 1]),
+        word_length(new std::uint32_t[capacity]) {}
+  std::unique_ptr<Rune[]> runes;
+  std::unique_ptr<std::size_t[]> offsets;
+  std::unique_ptr<DictionaryTrie::Code[]> codes;
+  std::unique_ptr<double[]> best;
+  std::unique_ptr<std::uint32_t[]> word_length;
   std::vector<std::uint8_t> hmm;
 };
 
@@ -61,18 +69,18 @@ void CutMaxProbabilityWithLookup(const WordLookup& lookup, double min_weight, st
 void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool hmm,
               std::size_t begin, std::size_t end, TokenWorkspace& workspace) {
   const Dictionary& dictionary = snapshot.segmenter->dictionary();
-  std::uint32_t* word_length = workspace.word_length.data();
+  std::uint32_t* word_length = workspace.word_length.get();
   if (lookup.OverlayTouches(begin, end)) {
-    CutMaxProbabilityWithLookup(lookup, dictionary.min_weight, begin, end, workspace.best.data(),
+    CutMaxProbabilityWithLookup(lookup, dictionary.min_weight, begin, end, workspace.best.get(),
                                 word_length);
   } else {
-    CutMaxProbability(dictionary, workspace.codes.data() + begin, end - begin,
-                      workspace.best.data() + begin, word_length + begin);
+    CutMaxProbability(dictionary, workspace.codes.get() + begin, end - begin,
+                      workspace.best.get() + begin, word_length + begin);
   }
   if (!hmm) return;
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
   // runes goes to the HMM, which may join them into unknown words.
-  const Rune* runes = workspace.runes.data();
+  const Rune* runes = workspace.runes.get();
   const auto stands_alone = [&](std::size_t i) {
     return word_length[i] > 1 || dictionary.IsUserSingleRune(runes[i]);
   };
@@ -97,28 +105,34 @@ void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool
 bool CutTokens(const DictionarySnapshot& snapshot, std::string_view sentence, TokenMode mode,
                bool hmm, std::vector<Token>& tokens) {
   tokens.clear();
-  const std::size_t count = CountRunes(sentence);
+  // Long sentences are counted first, to keep their workspace to the runes they have.
+  std::size_t capacity = sentence.size();
+  if (capacity > kCountRunesAbove) {
+    capacity = CountRunes(sentence);
+    if (capacity == kUndecodable) return false;
+  }
+  TokenWorkspace workspace(capacity);
+  const std::size_t count = DecodeRunes(sentence, workspace.runes.get(), workspace.offsets.get());
   if (count == kUndecodable) return false;
-  TokenWorkspace workspace(count);
-  DecodeRunes(sentence, workspace.runes.data(), workspace.offsets.data());
+  tokens.reserve(count);
   const DictionaryTrie& trie = snapshot.segmenter->dictionary().trie;
   for (std::size_t i = 0; i < count; ++i) workspace.codes[i] = trie.CodeOf(workspace.runes[i]);
-  const WordLookup lookup(snapshot, workspace.runes.data(), workspace.codes.data());
-  const std::size_t* offsets = workspace.offsets.data();
+  const WordLookup lookup(snapshot, workspace.runes.get(), workspace.codes.get());
+  const std::size_t* offsets = workspace.offsets.get();
   const auto emit = [&](std::size_t begin, std::size_t end) {
     tokens.push_back({offsets[begin], offsets[end], begin, end});
   };
 
   if (mode == TokenMode::kFull) {
     ForEachRange(
-        workspace.runes.data(), count,
+        workspace.runes.get(), count,
         [&](std::size_t begin, std::size_t end) { CutFullRange(lookup, begin, end, emit); },
         [&](std::size_t index) { emit(index, index + 1); });
     return true;
   }
 
   ForEachRange(
-      workspace.runes.data(), count,
+      workspace.runes.get(), count,
       [&](std::size_t begin, std::size_t end) {
         CutRange(snapshot, lookup, hmm, begin, end, workspace);
       },
