@@ -5,9 +5,9 @@
 The corpus is the distinct lines of the benchmark corpus (data/bench/*.txt, built by the
 project's corpus script; --corpus names other files), the first --mb MB of them, each line
 used once per round: nothing is a small set repeated. Every round times every peer on the same
-lines in this one process, taking turns every 500 lines (25 documents; smaller turns leave each call cold caches), so the ratios compare like
-with like on a machine that other work may disturb; min, median and max over the rounds are
-printed. Rates are MB of input per second
+lines in this one process, taking turns every 500 lines (25 documents; smaller turns would leave
+each call cold caches), so the ratios compare like with like on a machine that other work may
+disturb; min, median and max over the rounds are printed. Rates are MB of input per second
 (1 MB = 10^6 bytes). Keywords are timed per sentence and per document of about 4 KB (lines
 joined with a line feed). jieba's and rjieba's lines are printed only when they import.
 """
