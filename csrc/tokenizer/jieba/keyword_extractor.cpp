@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
-#include <unordered_map>
 
 #include "tokenizer/jieba/data_file.h"
 #include "tokenizer/jieba/text_fields.h"
@@ -32,7 +31,7 @@ KeywordTables::KeywordTables(const std::string& idf_path, const std::string& sto
       if (line.empty() || SplitFields(line, ' ', fields, 2) != 2) return;
       const double idf = ParseCDouble(fields[1]);
       sum += idf;  // in file order, duplicates included, as the reference adds them
-      std::uint32_t& slot = slots_[SlotOf(fields[0])];
+      std::uint32_t& slot = slots_[SlotOf(fields[0], Hash(fields[0]))];
       if (slot != 0) {
         entries_[slot - 1].idf = idf;  // a later line for the same word overwrites
         return;
@@ -48,20 +47,44 @@ KeywordTables::KeywordTables(const std::string& idf_path, const std::string& sto
     entries_.shrink_to_fit();
   }
   stop_word_text_ = ReadDataFile(stop_word_path);
-  ForEachLine(stop_word_text_, [&](std::string_view line) { stop_words_.insert(line); });
+  std::size_t stop_slots = 16;
+  const std::size_t stop_lines =
+      static_cast<std::size_t>(std::count(stop_word_text_.begin(), stop_word_text_.end(), '\n'));
+  while (stop_slots < 2 * stop_lines + 2) stop_slots *= 2;
+  stop_words_.assign(stop_slots, std::string_view());
+  ForEachLine(stop_word_text_, [&](std::string_view line) {
+    if (line.empty()) {
+      empty_line_is_stop_word_ = true;
+      return;
+    }
+    std::size_t slot = Hash(line) & (stop_slots - 1);
+    while (!stop_words_[slot].empty() && stop_words_[slot] != line) {
+      slot = (slot + 1) & (stop_slots - 1);
+    }
+    stop_words_[slot] = line;
+  });
 }
 
-std::size_t KeywordTables::SlotOf(std::string_view word) const {
+bool KeywordTables::IsStopWord(std::string_view word, std::size_t hash) const {
+  if (word.empty()) return empty_line_is_stop_word_;
+  const std::size_t mask = stop_words_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    if (stop_words_[slot].empty()) return false;
+    if (stop_words_[slot] == word) return true;
+  }
+}
+
+std::size_t KeywordTables::SlotOf(std::string_view word, std::size_t hash) const {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = std::hash<std::string_view>()(word) & mask;
+  std::size_t slot = hash & mask;
   while (slots_[slot] != 0 && WordOf(entries_[slots_[slot] - 1]) != word) {
     slot = (slot + 1) & mask;
   }
   return slot;
 }
 
-double KeywordTables::Idf(std::string_view word) const {
-  const std::uint32_t entry = slots_[SlotOf(word)];
+double KeywordTables::Idf(std::string_view word, std::size_t hash) const {
+  const std::uint32_t entry = slots_[SlotOf(word, hash)];
   return entry != 0 ? entries_[entry - 1].idf : average_idf_;
 }
 
@@ -72,27 +95,41 @@ void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
   if (top_n == 0) return;
   struct Candidate {
     std::string_view word;
+    std::size_t hash;
     std::size_t count;
     double weight;
   };
   constexpr std::uint32_t kSkipped = 0xFFFFFFFFu;
   std::vector<Candidate> candidates;  // in order of first occurrence
+  candidates.reserve(tokens.size());
   std::vector<std::uint32_t> token_candidate(tokens.size(), kSkipped);
-  std::unordered_map<std::string_view, std::uint32_t> index;
+  // Distinct words by open addressing over candidate indexes + 1: one allocation per call, and
+  // each word hashed once for this table, the stop words and the IDF table.
+  std::size_t slot_count = 16;
+  while (slot_count < 2 * tokens.size()) slot_count *= 2;
+  std::vector<std::uint32_t> slots(slot_count, 0);
   for (std::size_t t = 0; t < tokens.size(); ++t) {
     const Token& token = tokens[t];
     // One-rune words (every separator, nearly all punctuation) and stop words never count.
     if (token.rune_end - token.rune_begin == 1) continue;
     const std::string_view word =
         sentence.substr(token.byte_begin, token.byte_end - token.byte_begin);
-    if (tables.IsStopWord(word)) continue;
-    const auto [it, inserted] = index.emplace(word, static_cast<std::uint32_t>(candidates.size()));
-    if (inserted) candidates.push_back({word, 0, 0.0});
-    ++candidates[it->second].count;
-    token_candidate[t] = it->second;
+    const std::size_t hash = KeywordTables::Hash(word);
+    std::size_t slot = hash & (slot_count - 1);
+    while (slots[slot] != 0 && candidates[slots[slot] - 1].word != word) {
+      slot = (slot + 1) & (slot_count - 1);
+    }
+    if (slots[slot] == 0) {
+      if (tables.IsStopWord(word, hash)) continue;
+      candidates.push_back({word, hash, 0, 0.0});
+      slots[slot] = static_cast<std::uint32_t>(candidates.size());
+    }
+    ++candidates[slots[slot] - 1].count;
+    token_candidate[t] = slots[slot] - 1;
   }
   for (Candidate& candidate : candidates) {
-    candidate.weight = static_cast<double>(candidate.count) * tables.Idf(candidate.word);
+    candidate.weight =
+        static_cast<double>(candidate.count) * tables.Idf(candidate.word, candidate.hash);
   }
   // Heavier first; equal weights in order of first occurrence. NaN (from a "nan" IDF line)
   // sorts last, so the order stays well defined.
@@ -106,8 +143,12 @@ void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
     return a < b;
   };
   const std::size_t kept = std::min(top_n, candidates.size());
-  std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept), order.end(),
-                    before);
+  if (kept * 2 >= order.size()) {
+    std::sort(order.begin(), order.end(), before);  // cheaper than a heap for most of them
+  } else {
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept), order.end(),
+                      before);
+  }
   // Offsets only for the kept words: one more pass over the tokens.
   std::vector<std::uint32_t> rank(candidates.size(), kSkipped);
   keywords.reserve(kept);

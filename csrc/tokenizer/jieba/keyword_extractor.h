@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "tokenizer/jieba/token_cutter.h"
@@ -22,9 +21,14 @@ class KeywordTables {
   KeywordTables(const KeywordTables&) = delete;
   KeywordTables& operator=(const KeywordTables&) = delete;
 
+  // The hash both tables use; callers that look a word up in both hash it once.
+  static std::size_t Hash(std::string_view word) { return std::hash<std::string_view>()(word); }
+
   // The word's IDF, or the average IDF when the table does not list it.
-  double Idf(std::string_view word) const;
-  bool IsStopWord(std::string_view word) const { return stop_words_.count(word) > 0; }
+  double Idf(std::string_view word) const { return Idf(word, Hash(word)); }
+  double Idf(std::string_view word, std::size_t hash) const;
+  bool IsStopWord(std::string_view word) const { return IsStopWord(word, Hash(word)); }
+  bool IsStopWord(std::string_view word, std::size_t hash) const;
   double average_idf() const { return average_idf_; }
 
  private:
@@ -37,7 +41,7 @@ class KeywordTables {
     return std::string_view(words_).substr(entry.offset, entry.length);
   }
   // The slot of `word` in slots_: the one holding it, or the empty one where it would go.
-  std::size_t SlotOf(std::string_view word) const;
+  std::size_t SlotOf(std::string_view word, std::size_t hash) const;
 
   // An open-addressing table: one hash and usually one comparison per lookup, which matters
   // because every candidate word of every sentence is looked up.
@@ -45,8 +49,9 @@ class KeywordTables {
   std::vector<IdfEntry> entries_;     // one per distinct word, the last listed value
   std::vector<std::uint32_t> slots_;  // entry index + 1, 0 for empty; a power of two long
   double average_idf_ = 0.0;
-  std::string stop_word_text_;  // the file; the set below views its lines
-  std::unordered_set<std::string_view> stop_words_;
+  std::string stop_word_text_;                // the file; the table below views its lines
+  std::vector<std::string_view> stop_words_;  // open addressing; empty views are free slots
+  bool empty_line_is_stop_word_ = false;      // the one line the table cannot hold
 };
 
 struct Keyword {
