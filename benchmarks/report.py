@@ -139,6 +139,13 @@ def markdown(f):
                        [(label, f"{low:.2f} / {mid:.2f} / {high:.2f}", f"{rate:.1f}",
                          f"{ratio:.2f}×")
                         for label, (low, mid, high, rate, ratio) in f["distributed"].items()])
+    if "analyzer" in f or "analyzer_engine" in f:
+        lines += ["", "## Analyzer", "",
+                  "`analyzer_bench.py` (from Python, against jieba and rjieba, distinct lines of the "
+                  "benchmark corpus) and `analyzer_engine_bench` (the engine alone), as printed.", ""]
+        for key in ["analyzer", "analyzer_engine"]:
+            if key in f:
+                lines += ["```text", f[key]["table"], "```", ""]
     if f["notes"]:
         lines += ["", "## Notes", ""] + [f"- {note}" for note in f["notes"]]
     lines += ["", "## Raw output", ""]

@@ -136,6 +136,21 @@ def parse_distributed(text):
     return figures
 
 
+def parse_analyzer(text):
+    """The analyzer tables as printed: they go into the report as they are."""
+    start = text.find("\ncall ")
+    if start < 0 or "tokenize" not in text[start:]:
+        raise ParseError("no analyzer table in the output")
+    return {"table": text[start + 1:].rstrip()}
+
+
+def parse_analyzer_engine(text):
+    start = text.find("engine call")
+    if start < 0 or "add_word x" not in text:
+        raise ParseError("no analyzer engine table in the output")
+    return {"table": text[start:].rstrip()}
+
+
 def run(name, command):
     """Runs one benchmark, echoing its output with a prefix; returns (exit code, output)."""
     print(f"\n== {name}: {' '.join(map(str, command))}", flush=True)
@@ -166,18 +181,18 @@ def run(name, command):
     return code, "".join(lines)
 
 
-def build_engine_bench():
+def build_engine_bench(target="segment_engine_bench"):
     """Builds the C++ engine driver into build/bench; returns its path or raises."""
     build = REPO / "build" / "bench"
     configure = [VENV_BIN / "cmake", "-S", REPO, "-B", build, "-G", "Ninja",
                  f"-DCMAKE_MAKE_PROGRAM={VENV_BIN / 'ninja'}", "-DCMAKE_BUILD_TYPE=Release",
                  "-DPYORVELTEXT_BUILD_MODULE=OFF", "-DPYORVELTEXT_BUILD_BENCHMARKS=ON"]
     for command in [configure, [VENV_BIN / "cmake", "--build", build, "-j2",
-                                "--target", "segment_engine_bench", "batch_engine_bench"]]:
-        code, _ = run("build segment_engine_bench", command)
+                                "--target", target]]:
+        code, _ = run(f"build {target}", command)
         if code:
             raise RuntimeError(f"build failed (exit {code})")
-    return build / "segment_engine_bench"
+    return build / target
 
 
 def engine_inputs(out):
@@ -247,11 +262,13 @@ def main():
          + ["--engine-bench", REPO / "build" / "bench" / "batch_engine_bench"], parse_batch),
         ("distributed", "distributed_bench.py", ["--mb", "2", "--rounds", "1"] if quick else [],
          parse_distributed),
+        ("analyzer", "analyzer_bench.py", ["--mb", "0.05", "--rounds", "1"] if quick else [],
+         parse_analyzer),
     ]
     figures = {"machine": machine(), "quick": quick, "notes": [], "raw": {}}
     # The batch benchmark compares with the engine's own batch speed, a C++ driver.
     try:
-        build_engine_bench()
+        build_engine_bench("batch_engine_bench")
     except (RuntimeError, OSError) as error:
         figures["notes"].append(f"batch_engine_bench: not built ({error}).")
     started = time.monotonic()
@@ -288,6 +305,22 @@ def main():
             figures["notes"].append(f"segment_engine_bench: {error}.")
     else:
         figures["notes"].append("segment_engine_bench.cpp: skipped, not in this checkout yet.")
+
+    # The analyzer's engine figures, on the same real-text corpus as analyzer_bench.py.
+    corpus_files = sorted((REPO / "data" / "bench").glob("*.txt"))
+    if (HERE / "analyzer_engine_bench.cpp").is_file() and corpus_files:
+        try:
+            binary = build_engine_bench("analyzer_engine_bench")
+            data_dir, _ = engine_inputs(HERE / "out")
+            code, output = run("analyzer_engine_bench",
+                               [binary, data_dir, corpus_files[0],
+                                *(["0.1", "1"] if quick else ["2", "5"])])
+            figures["raw"]["analyzer_engine_bench"] = output
+            figures["analyzer_engine"] = parse_analyzer_engine(output)
+        except (RuntimeError, ParseError, OSError) as error:
+            figures["notes"].append(f"analyzer_engine_bench: {error}.")
+    else:
+        figures["notes"].append("analyzer_engine_bench: skipped, no data/bench corpus.")
 
     figures["machine"]["load_average_end"] = os.getloadavg()[0]
     figures["machine"]["minutes"] = (time.monotonic() - started) / 60

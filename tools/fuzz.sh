@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 out=build/fuzz
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(json_fuzz bm25_load_fuzz jieba_cut_fuzz jieba_loader_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(json_fuzz bm25_load_fuzz jieba_cut_fuzz jieba_analyzer_fuzz jieba_loader_fuzz)
 
 [ -x .venv/bin/cmake ] || tools/setup.sh
 if ! command -v clang++ >/dev/null; then

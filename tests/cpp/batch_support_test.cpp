@@ -14,14 +14,13 @@
 #include "search/bm25/token_hash.h"
 #include "search/bm25/word_counter.h"
 #include "tokenizer/jieba/parallel_batch.h"
-#include "tokenizer/jieba/stop_words.h"
+#include "tokenizer/jieba/white_space_word.h"
 
 namespace orvel {
 namespace {
 
 using tokenizer::jieba::ForEachIndexInParallel;
 using tokenizer::jieba::IsWhiteSpaceWord;
-using tokenizer::jieba::StopWords;
 using typing::text::BM25;
 using typing::text::ItemTerms;
 using typing::text::MurmurHash3X86_32;
@@ -38,18 +37,6 @@ TEST(MurmurHash3Test, MatchesPublishedValuesForEveryTailLength) {
   EXPECT_EQ(MurmurHash3X86_32("hello", 1), 0xbb4abcadu);
   // High bytes: a signed-char read would change this one.
   EXPECT_EQ(MurmurHash3X86_32("我来到北京"), 0xfffd744fu);
-}
-
-// Fault: trimming lines, or matching case-insensitively, drops words the file does not list.
-TEST(StopWordsTest, MatchesWholeLinesByteForByte) {
-  StopWords words("the\n若果 \n\nand\r\nlast");
-  EXPECT_TRUE(words.Contains("the"));
-  EXPECT_FALSE(words.Contains("The"));
-  EXPECT_FALSE(words.Contains("若果"));  // the line has a trailing space
-  EXPECT_TRUE(words.Contains("若果 "));
-  EXPECT_TRUE(words.Contains("and\r"));  // nothing trimmed, not even a carriage return
-  EXPECT_TRUE(words.Contains("last"));   // no final line feed
-  EXPECT_FALSE(words.Contains(""));      // an empty line is no word
 }
 
 // Fault: missing a Unicode space leaves it in vectors; taking any byte >= 0x80 drops words.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/bm25_load_check.h"
+#include "fuzz/jieba_analyzer_check.h"
 #include "fuzz/jieba_check.h"
 #include "fuzz/jieba_loader_check.h"
 #include "fuzz/json_check.h"
@@ -58,6 +59,10 @@ TEST(FuzzCorpus, ModelLoad) {
 
 TEST(FuzzCorpus, EngineCuts) {
   Replay("jieba_cut_fuzz", [](const std::string& data) { orvel::fuzz::CheckCuts(data); });
+}
+
+TEST(FuzzCorpus, EngineAnalyzer) {
+  Replay("jieba_analyzer_fuzz", [](const std::string& data) { orvel::fuzz::CheckAnalyzer(data); });
 }
 
 TEST(FuzzCorpus, DataFileLoaders) {

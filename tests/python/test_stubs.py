@@ -53,9 +53,11 @@ def runtime_overloads(function):
     are (name or None when positional-only, default text or None)."""
     lines = function.__doc__.splitlines()
     if lines[1:2] == ["Overloaded function."]:
-        lines = [re.sub(r"^\d+\. ", "", line) for line in lines[2:] if re.match(r"\d+\. ", line)]
+        lines = [
+            re.sub(r"^\d+\. ", "", line) for line in lines[2:] if re.match(r"\d+\. ", line)
+        ]
     else:
-        lines = lines[:1]  # the signature; a docstring may follow
+        lines = lines[:1]  # the signature; a docstring may follow after an empty line
     result = []
     for line in lines:
         match = re.fullmatch(rf"{function.__name__}\((.*)\) -> (.+)", line)

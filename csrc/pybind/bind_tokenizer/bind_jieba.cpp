@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "pybind/bind_tokenizer/bind_jieba_analyzer.h"
 #include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
 #include "tokenizer/jieba/errors.h"
@@ -83,11 +84,12 @@ void BindJieba(py::module_& m) {
   // enough to pay for it) while it works and while the words are decoded; they become a list
   // of str after the lock is taken back.
   using Path = const std::string&;
-  py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
-      .def(py::init<Path, Path, Path, Path, Path>(), py::arg("dict_path"), py::arg("hmm_path"),
-           py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
+  py::class_<Jieba, std::shared_ptr<Jieba>> cls(m, "Jieba");
+  cls.def(py::init<Path, Path, Path, Path, Path>(), py::arg("dict_path"), py::arg("hmm_path"),
+          py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def("cut", &CutWords<&Jieba::CutSpans>, py::arg("sentence"))
       .def("cut_for_search", &CutWords<&Jieba::CutForSearchSpans>, py::arg("sentence"));
+  BindJiebaAnalyzer(cls);
 }
 
 }  // namespace orvel::typing::text::pybind

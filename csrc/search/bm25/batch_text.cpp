@@ -7,7 +7,7 @@
 #include "search/bm25/bm25.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"
-#include "tokenizer/jieba/stop_words.h"
+#include "tokenizer/jieba/white_space_word.h"
 #include "tokenizer/jieba/word_span.h"
 
 namespace orvel::typing::text {

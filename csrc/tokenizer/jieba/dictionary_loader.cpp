@@ -20,13 +20,15 @@ struct MainDictionaryStats {
 
 // Appends every line of the main dictionary to `entries`, weighted ln(frequency / sum).
 // Lines with an empty word still count for the sum and the statistics; the trie skips them.
-MainDictionaryStats LoadMainDictionary(const std::string& path, WordEntries& entries) {
+MainDictionaryStats LoadMainDictionary(const std::string& path, WordEntries& entries,
+                                       WordTags& tags) {
   const std::string content = ReadDataFile(path);
   // Sized up front: growing these by doubling would leave freed blocks in the heap for the
   // engine's lifetime. Words take at most the file's bytes, so at most that many runes.
   const std::size_t line_count =
       static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
   entries.Reserve(line_count, content.size());
+  tags.Reserve(line_count);
   std::size_t line_number = 0;
   ForEachLine(content, [&](std::string_view line) {
     ++line_number;
@@ -46,6 +48,7 @@ MainDictionaryStats LoadMainDictionary(const std::string& path, WordEntries& ent
                            "frequency '" + std::string(fields[1]) + "' is not a number above 0");
     }
     entries.Add(frequency);
+    tags.Add(fields[2]);
   });
   if (line_number == 0) ThrowDataFormatError(path, 1, "the file has no dictionary lines");
 
@@ -70,7 +73,7 @@ MainDictionaryStats LoadMainDictionary(const std::string& path, WordEntries& ent
 }
 
 void LoadUserDictionary(const std::string& path, const MainDictionaryStats& stats,
-                        WordEntries& entries, std::vector<Rune>& single_runes) {
+                        WordEntries& entries, WordTags& tags, std::vector<Rune>& single_runes) {
   const std::string content = ReadDataFile(path);
   ForEachLine(content, [&](std::string_view line) {
     if (line.empty()) return;
@@ -88,6 +91,8 @@ void LoadUserDictionary(const std::string& path, const MainDictionaryStats& stat
                    : stats.median_weight;
     if (runes.size() - word_start == 1) single_runes.push_back(runes.back());
     entries.Add(weight);
+    // One column has no tag; two columns have the tag second, three have it third.
+    tags.Add(count == 1 ? std::string_view() : fields[count - 1]);
   });
 }
 
@@ -107,14 +112,16 @@ std::vector<std::string> SplitUserDictionaryPaths(const std::string& paths) {
 DictionaryEntries ReadDictionaryEntries(const std::string& main_path,
                                         const std::string& user_dict_paths) {
   DictionaryEntries entries;
-  const MainDictionaryStats stats = LoadMainDictionary(main_path, entries.words);
+  const MainDictionaryStats stats = LoadMainDictionary(main_path, entries.words, entries.tags);
   std::vector<Rune>& single_runes = entries.user_single_runes;
   for (const std::string& path : SplitUserDictionaryPaths(user_dict_paths)) {
-    LoadUserDictionary(path, stats, entries.words, single_runes);
+    LoadUserDictionary(path, stats, entries.words, entries.tags, single_runes);
   }
   std::sort(single_runes.begin(), single_runes.end());
   single_runes.erase(std::unique(single_runes.begin(), single_runes.end()), single_runes.end());
   entries.min_weight = stats.min_weight;
+  entries.frequency_sum = stats.frequency_sum;
+  entries.median_weight = stats.median_weight;
   return entries;
 }
 

@@ -1,31 +1,15 @@
 #include "tokenizer/jieba/jieba.h"
 
 #include <iostream>
+#include <type_traits>
 
-#include "tokenizer/jieba/data_file.h"
 #include "tokenizer/jieba/dictionary_loader.h"
 #include "tokenizer/jieba/hmm_model.h"
+#include "tokenizer/jieba/pos_tagger.h"
 #include "tokenizer/jieba/segmenter.h"
-#include "tokenizer/jieba/stop_words.h"
 
 namespace orvel::tokenizer::jieba {
 namespace {
-
-std::unique_ptr<const Segmenter> LoadSegmenter(
-    const std::string& dict_path, const std::string& hmm_path, const std::string& user_dict_path,
-    const std::string& idf_path, const std::string& stop_word_path, std::string& stop_word_text) {
-  DictionaryEntries entries = ReadDictionaryEntries(dict_path, user_dict_path);
-  HmmModel model = LoadHmmModel(hmm_path);
-  // The IDF table serves keyword extraction, not cutting. It is still opened and read, so that
-  // a missing or unreadable file fails construction as in the reference; its content cannot be
-  // malformed (bad lines are skipped), so it is dropped. The stop words are kept for the batch
-  // encoders, which can leave them out of BM25 vectors; cutting never consults them.
-  ReadDataFileDiscarding(idf_path);
-  stop_word_text = ReadDataFile(stop_word_path);
-  // Indexing comes last, once every file has passed: its large temporaries are then the last
-  // allocations and their memory goes back instead of sitting below longer-lived blocks.
-  return std::make_unique<const Segmenter>(BuildDictionary(std::move(entries)), std::move(model));
-}
 
 void ReportUndecodableSentence() {
   // One write of one whole line, so lines from concurrent calls do not interleave.
@@ -33,10 +17,35 @@ void ReportUndecodableSentence() {
             << std::flush;
 }
 
+TokenMode ModeOf(CutMode mode) {
+  return mode == CutMode::kSearch ? TokenMode::kSearch : TokenMode::kMixed;
+}
+
+// The specified cuts go through the segmenter directly while no run-time change is pending,
+// which keeps them exactly as fast as without run-time changes.
 template <typename Word>
-void CutInto(const Segmenter& segmenter, std::string_view sentence, CutMode mode,
+void CutInto(const DictionarySnapshot& snapshot, std::string_view sentence, CutMode mode,
              std::vector<Word>& words) {
-  if (!segmenter.Cut(sentence, mode, words)) ReportUndecodableSentence();
+  if (!snapshot.overlay) {
+    if (!snapshot.segmenter->Cut(sentence, mode, words)) ReportUndecodableSentence();
+    return;
+  }
+  std::vector<Token> tokens;
+  words.clear();
+  if (!CutTokens(snapshot, sentence, ModeOf(mode), true, tokens)) ReportUndecodableSentence();
+  for (const Token& token : tokens) {
+    if constexpr (std::is_same_v<Word, WordSpan>) {
+      words.push_back({token.byte_begin, token.byte_end});
+    } else {
+      words.emplace_back(sentence.substr(token.byte_begin, token.byte_end - token.byte_begin));
+    }
+  }
+}
+
+void TokensToSpans(const std::vector<Token>& tokens, std::vector<WordSpan>& spans) {
+  spans.clear();
+  spans.reserve(tokens.size());
+  for (const Token& token : tokens) spans.push_back({token.byte_begin, token.byte_end});
 }
 
 }  // namespace
@@ -45,28 +54,123 @@ Jieba::Jieba(const std::string& dict_path, const std::string& hmm_path,
              const std::string& user_dict_path, const std::string& idf_path,
              const std::string& stop_word_path)
     : data_paths_{dict_path, hmm_path, user_dict_path, idf_path, stop_word_path} {
-  std::string stop_word_text;
-  segmenter_ =
-      LoadSegmenter(dict_path, hmm_path, user_dict_path, idf_path, stop_word_path, stop_word_text);
-  stop_words_ = std::make_unique<const StopWords>(std::move(stop_word_text));
+  DictionaryEntries entries = ReadDictionaryEntries(dict_path, user_dict_path);
+  HmmModel model = LoadHmmModel(hmm_path);
+  keywords_ = std::make_unique<const KeywordTables>(idf_path, stop_word_path);
+  // Indexing comes last, once every file has passed.
+  dictionary_ = std::make_unique<RuntimeDictionary>(std::move(entries), std::move(model));
 }
 
 Jieba::~Jieba() = default;
 
 void Jieba::Cut(const std::string& sentence, std::vector<std::string>& words) const {
-  CutInto(*segmenter_, sentence, CutMode::kMixed, words);
+  CutInto(*dictionary_->Current(), sentence, CutMode::kMixed, words);
 }
 
 void Jieba::CutForSearch(const std::string& sentence, std::vector<std::string>& words) const {
-  CutInto(*segmenter_, sentence, CutMode::kSearch, words);
+  CutInto(*dictionary_->Current(), sentence, CutMode::kSearch, words);
 }
 
 void Jieba::CutSpans(std::string_view sentence, std::vector<WordSpan>& spans) const {
-  CutInto(*segmenter_, sentence, CutMode::kMixed, spans);
+  CutInto(*dictionary_->Current(), sentence, CutMode::kMixed, spans);
 }
 
 void Jieba::CutForSearchSpans(std::string_view sentence, std::vector<WordSpan>& spans) const {
-  CutInto(*segmenter_, sentence, CutMode::kSearch, spans);
+  CutInto(*dictionary_->Current(), sentence, CutMode::kSearch, spans);
+}
+
+void Jieba::CutSpans(std::string_view sentence, bool hmm, std::vector<WordSpan>& spans) const {
+  if (hmm) return CutSpans(sentence, spans);
+  std::vector<Token> tokens;
+  Tokenize(sentence, TokenMode::kMixed, false, tokens);
+  TokensToSpans(tokens, spans);
+}
+
+void Jieba::CutForSearchSpans(std::string_view sentence, bool hmm,
+                              std::vector<WordSpan>& spans) const {
+  if (hmm) return CutForSearchSpans(sentence, spans);
+  std::vector<Token> tokens;
+  Tokenize(sentence, TokenMode::kSearch, false, tokens);
+  TokensToSpans(tokens, spans);
+}
+
+void Jieba::CutAllSpans(std::string_view sentence, std::vector<WordSpan>& spans) const {
+  std::vector<Token> tokens;
+  Tokenize(sentence, TokenMode::kFull, false, tokens);
+  TokensToSpans(tokens, spans);
+}
+
+void Jieba::Tokenize(std::string_view sentence, TokenMode mode, bool hmm,
+                     std::vector<Token>& tokens) const {
+  if (!CutTokens(*dictionary_->Current(), sentence, mode, hmm, tokens)) {
+    ReportUndecodableSentence();
+  }
+}
+
+void Jieba::Tag(std::string_view sentence, bool hmm, std::vector<TaggedWord>& words) const {
+  words.clear();
+  // One snapshot for the cut and the tags, so both see the same dictionary.
+  const std::shared_ptr<const DictionarySnapshot> snapshot = dictionary_->Current();
+  std::vector<Token> tokens;
+  if (!CutTokens(*snapshot, sentence, TokenMode::kMixed, hmm, tokens)) {
+    ReportUndecodableSentence();
+    return;
+  }
+  words.reserve(tokens.size());
+  // The sentence decoded once more, so that each word's tag is found by a walk over codes.
+  std::vector<Rune> runes(sentence.size());
+  std::vector<std::size_t> offsets(sentence.size() + 1);
+  const std::size_t count = DecodeRunes(sentence, runes.data(), offsets.data());
+  const DictionaryTrie& trie = snapshot->segmenter->dictionary().trie;
+  std::vector<DictionaryTrie::Code> codes(count);
+  for (std::size_t i = 0; i < count; ++i) codes[i] = trie.CodeOf(runes[i]);
+  for (const Token& token : tokens) {
+    const std::size_t length = token.rune_end - token.rune_begin;
+    words.push_back({{token.byte_begin, token.byte_end},
+                     std::string(jieba::LookupTag(*snapshot, runes.data() + token.rune_begin,
+                                                  codes.data() + token.rune_begin, length))});
+  }
+}
+
+std::string Jieba::LookupTag(std::string_view word) const {
+  std::vector<Rune> runes;
+  if (!AppendRunes(word, runes)) return "x";
+  return std::string(
+      jieba::LookupTag(*dictionary_->Current(), runes.data(), nullptr, runes.size()));
+}
+
+bool Jieba::Find(std::string_view word) const {
+  std::vector<Rune> runes;
+  if (!AppendRunes(word, runes) || runes.empty()) return false;
+  return dictionary_->Current()->HasEntry(runes.data(), runes.size());
+}
+
+void Jieba::ExtractKeywords(std::string_view sentence, std::size_t top_n,
+                            std::vector<Keyword>& keywords) const {
+  std::vector<Token> tokens;
+  keywords.clear();
+  Tokenize(sentence, TokenMode::kMixed, true, tokens);
+  jieba::ExtractKeywords(*keywords_, sentence, tokens, top_n, keywords);
+}
+
+bool Jieba::InsertWord(std::string_view word, std::optional<std::int32_t> frequency,
+                       std::string_view tag) {
+  DictionaryChange change{DictionaryChange::Op::kAdd, std::string(word), frequency,
+                          std::string(tag)};
+  return dictionary_->Apply({std::move(change)})[0];
+}
+
+bool Jieba::DeleteWord(std::string_view word) {
+  DictionaryChange change{DictionaryChange::Op::kDelete, std::string(word), std::nullopt, {}};
+  return dictionary_->Apply({std::move(change)})[0];
+}
+
+std::vector<bool> Jieba::ApplyChanges(const std::vector<DictionaryChange>& changes) {
+  return dictionary_->Apply(changes);
+}
+
+std::vector<DictionaryChange> Jieba::Changes() const {
+  return dictionary_->Changes();
 }
 
 }  // namespace orvel::tokenizer::jieba

@@ -1,21 +1,30 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tokenizer/jieba/keyword_extractor.h"
+#include "tokenizer/jieba/runtime_dictionary.h"
+#include "tokenizer/jieba/token_cutter.h"
 #include "tokenizer/jieba/word_span.h"
 
 namespace orvel::tokenizer::jieba {
 
-class Segmenter;
-class StopWords;
+// A word of a tagged cut: its bytes in the sentence and its part-of-speech tag.
+struct TaggedWord {
+  WordSpan span;
+  std::string tag;
+};
 
-// Chinese word segmenter built once from five data files. Immutable after construction, so
-// any number of threads may cut with one object at the same time.
+// Chinese word segmenter built once from five data files. Every call may run on any number of
+// threads at once, run-time word changes included: a call works on the dictionary as it was
+// when the call began (all of a change or none of it).
 class Jieba {
  public:
   // Loads the main dictionary, the user dictionaries (several paths joined by '|' or ';';
@@ -28,8 +37,10 @@ class Jieba {
   Jieba(const Jieba&) = delete;
   Jieba& operator=(const Jieba&) = delete;
 
-  // Mixed segmentation with HMM recognition of unknown words. Replaces the content of
-  // `words`. A sentence that is not decodable gives no words and one ERROR line on stderr.
+  // Every cut below replaces its output. A sentence that is not decodable gives no words and
+  // one ERROR line on stderr.
+
+  // Mixed segmentation with HMM recognition of unknown words.
   void Cut(const std::string& sentence, std::vector<std::string>& words) const;
 
   // Search-engine segmentation: the mixed words, each preceded by its in-dictionary
@@ -40,6 +51,46 @@ class Jieba {
   // their own string objects and would otherwise copy every word twice.
   void CutSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
   void CutForSearchSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
+  // With the HMM switched on or off (off: the maximum-probability words only).
+  void CutSpans(std::string_view sentence, bool hmm, std::vector<WordSpan>& spans) const;
+  void CutForSearchSpans(std::string_view sentence, bool hmm, std::vector<WordSpan>& spans) const;
+
+  // Full mode: every dictionary word in the sentence, overlapping.
+  void CutAllSpans(std::string_view sentence, std::vector<WordSpan>& spans) const;
+
+  // Words with their byte and rune positions, in any mode (`hmm` has no effect in full mode).
+  void Tokenize(std::string_view sentence, TokenMode mode, bool hmm,
+                std::vector<Token>& tokens) const;
+
+  // The mixed cut, each word with its tag (LookupTag).
+  void Tag(std::string_view sentence, bool hmm, std::vector<TaggedWord>& words) const;
+
+  // Part-of-speech tag of one word: its entry's tag, or a rule on its ASCII runes when it has
+  // no tagged entry; "x" when the word is not decodable.
+  std::string LookupTag(std::string_view word) const;
+
+  // Whether the word is a dictionary word (any weight). False when it is not decodable.
+  bool Find(std::string_view word) const;
+
+  // TF-IDF keywords of the mixed cut, at most `top_n`, heaviest first.
+  void ExtractKeywords(std::string_view sentence, std::size_t top_n,
+                       std::vector<Keyword>& keywords) const;
+
+  // Adds or replaces the entry of `word`: weight ln(frequency / main frequency sum), the median
+  // main weight when the frequency is absent or 0; the tag given, empty by default. Returns
+  // false (nothing changed) when the word is not decodable; an empty word changes nothing.
+  // Throws std::invalid_argument for a negative frequency, with nothing changed.
+  bool InsertWord(std::string_view word, std::optional<std::int32_t> frequency,
+                  std::string_view tag);
+  // Removes the entry of exactly `word`, if any. Returns false when it is not decodable.
+  bool DeleteWord(std::string_view word);
+  // Applies insertions and deletions in order and publishes them together, rebuilding the
+  // dictionary at most once. Returns the result of each. All-or-nothing for negative
+  // frequencies, like InsertWord.
+  std::vector<bool> ApplyChanges(const std::vector<DictionaryChange>& changes);
+  // The changes applied so far, oldest first: replaying them with ApplyChanges on a Jieba built
+  // from the same files reproduces this one's dictionary.
+  std::vector<DictionaryChange> Changes() const;
 
   // Receives the words of sentences[index] as byte spans; it may reuse `spans` as it likes.
   using SpanConsumer = std::function<void(std::size_t index, std::vector<WordSpan>& spans)>;
@@ -66,8 +117,10 @@ class Jieba {
 
  private:
   DataPaths data_paths_;
-  std::unique_ptr<const Segmenter> segmenter_;
-  std::unique_ptr<const StopWords> stop_words_;
+  std::unique_ptr<RuntimeDictionary> dictionary_;
+  // The IDF table and the stop words: keyword extraction weighs with both, and the batch
+  // encoders leave stop words out of BM25 vectors.
+  std::unique_ptr<const KeywordTables> keywords_;
 };
 
 }  // namespace orvel::tokenizer::jieba

@@ -3,7 +3,6 @@
 
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"
-#include "tokenizer/jieba/stop_words.h"
 
 namespace orvel::tokenizer::jieba {
 namespace {
@@ -35,7 +34,8 @@ void Jieba::CutForSearchSpansMany(const std::vector<std::string_view>& sentences
 }
 
 bool Jieba::IsStopWord(std::string_view word) const {
-  return stop_words_->Contains(word);
+  // Cutting never yields an empty word; the keyword table counts an empty line as one.
+  return !word.empty() && keywords_->IsStopWord(word);
 }
 
 }  // namespace orvel::tokenizer::jieba

@@ -26,6 +26,10 @@ class Segmenter {
   bool Cut(std::string_view sentence, CutMode mode, std::vector<WordSpan>& words) const;
   bool Cut(std::string_view sentence, CutMode mode, std::vector<std::string>& words) const;
 
+  // The data it cuts with, for the analyzer stages that share it.
+  const Dictionary& dictionary() const { return dictionary_; }
+  const HmmModel& model() const { return model_; }
+
  private:
   template <typename Sink>
   bool CutInto(std::string_view sentence, CutMode mode, Sink& sink) const;

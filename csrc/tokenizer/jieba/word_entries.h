@@ -35,6 +35,13 @@ class WordEntries {
     weights_.push_back(weight);
   }
 
+  // Gives back the room reserved for loading, for lists kept after the trie is built.
+  void ShrinkToFit() {
+    runes_.shrink_to_fit();
+    starts_.shrink_to_fit();
+    weights_.shrink_to_fit();
+  }
+
   // Loaders may store a provisional value (e.g. a frequency) and convert it once all are known.
   void SetWeight(std::size_t word, double weight) { weights_[word] = weight; }
 

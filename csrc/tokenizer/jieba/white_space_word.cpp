@@ -1,7 +1,6 @@
-#include "tokenizer/jieba/stop_words.h"
+#include "tokenizer/jieba/white_space_word.h"
 
 #include <cstddef>
-#include <utility>
 
 namespace orvel::tokenizer::jieba {
 namespace {
@@ -22,17 +21,6 @@ std::size_t WhiteSpaceLength(std::string_view word, std::size_t i) {
 }
 
 }  // namespace
-
-StopWords::StopWords(std::string text) : text_(std::move(text)) {
-  std::string_view rest(text_);
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    const std::string_view line = rest.substr(0, end);
-    if (!line.empty()) words_.insert(line);
-    if (end == std::string_view::npos) break;
-    rest.remove_prefix(end + 1);
-  }
-}
 
 bool IsWhiteSpaceWord(std::string_view word) {
   if (word.empty()) return false;

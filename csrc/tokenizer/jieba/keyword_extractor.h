@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tokenizer/jieba/token_cutter.h"
+
+namespace orvel::tokenizer::jieba {
+
+// The IDF table and the stop words that TF-IDF keyword extraction weighs words with.
+class KeywordTables {
+ public:
+  // Reads "word idf" lines (lines that are not exactly two space-separated fields are skipped
+  // but still count for the average) and one stop word per line, verbatim. Throws
+  // FileOpenError when a file cannot be opened.
+  KeywordTables(const std::string& idf_path, const std::string& stop_word_path);
+  // The stop-word set views the object's own text: not copyable or movable.
+  KeywordTables(const KeywordTables&) = delete;
+  KeywordTables& operator=(const KeywordTables&) = delete;
+
+  // The hash both tables use; callers that look a word up in both hash it once.
+  static std::size_t Hash(std::string_view word) { return std::hash<std::string_view>()(word); }
+
+  // The word's IDF, or the average IDF when the table does not list it.
+  double Idf(std::string_view word) const { return Idf(word, Hash(word)); }
+  double Idf(std::string_view word, std::size_t hash) const;
+  bool IsStopWord(std::string_view word) const { return IsStopWord(word, Hash(word)); }
+  bool IsStopWord(std::string_view word, std::size_t hash) const;
+  double average_idf() const { return average_idf_; }
+
+ private:
+  struct IdfEntry {
+    std::uint32_t offset;  // into words_
+    std::uint32_t length;
+    double idf;
+  };
+  std::string_view WordOf(const IdfEntry& entry) const {
+    return std::string_view(words_).substr(entry.offset, entry.length);
+  }
+  // The slot of `word` in slots_: the one holding it, or the empty one where it would go.
+  std::size_t SlotOf(std::string_view word, std::size_t hash) const;
+
+  // An open-addressing table: one hash and usually one comparison per lookup, which matters
+  // because every candidate word of every sentence is looked up.
+  std::string words_;                 // all listed words, back to back
+  std::vector<IdfEntry> entries_;     // one per distinct word, the last listed value
+  std::vector<std::uint32_t> slots_;  // entry index + 1, 0 for empty; a power of two long
+  double average_idf_ = 0.0;
+  std::string stop_word_text_;                // the file; the table below views its lines
+  std::vector<std::string_view> stop_words_;  // open addressing; empty views are free slots
+  bool empty_line_is_stop_word_ = false;      // the one line the table cannot hold
+};
+
+struct Keyword {
+  std::string word;
+  double weight;                     // occurrences x IDF
+  std::vector<std::size_t> offsets;  // byte offset of every occurrence, increasing
+};
+
+// TF-IDF keywords of `sentence` from its mixed cut `tokens`: words of two or more runes that
+// are not stop words, weighed by occurrences x IDF, by weight and then by first occurrence;
+// at most `top_n`. Replaces `keywords`.
+void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
+                     const std::vector<Token>& tokens, std::size_t top_n,
+                     std::vector<Keyword>& keywords);
+
+}  // namespace orvel::tokenizer::jieba

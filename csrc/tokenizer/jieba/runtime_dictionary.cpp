@@ -1,0 +1,250 @@
+#include "tokenizer/jieba/runtime_dictionary.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <stdexcept>
+
+#include "tokenizer/jieba/dictionary.h"
+
+namespace orvel::tokenizer::jieba {
+namespace {
+
+int CompareRunes(const Rune* a, std::size_t a_length, const Rune* b, std::size_t b_length) {
+  const std::size_t common = std::min(a_length, b_length);
+  for (std::size_t i = 0; i < common; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return a_length == b_length ? 0 : (a_length < b_length ? -1 : 1);
+}
+
+Dictionary BuildTrieDictionary(const WordEntries& words, const Dictionary& settings) {
+  Dictionary dictionary;
+  dictionary.trie = DictionaryTrie(words, kMaxWordRunes);
+  dictionary.min_weight = settings.min_weight;
+  dictionary.user_single_runes = settings.user_single_runes;
+  return dictionary;
+}
+
+}  // namespace
+
+EntryTable::EntryTable(WordEntries words, WordTags tags, const DictionaryTrie& trie)
+    : words_(std::move(words)), tags_(std::move(tags)), node_tags_(trie.slot_count(), 0) {
+  words_.ShrinkToFit();
+  tags_.ShrinkToFit();
+  // In list order, so the last entry of equal words leaves its tag, as it leaves its weight.
+  for (std::size_t id = 0; id < words_.size(); ++id) {
+    const std::size_t length = words_.Length(id);
+    if (length == 0) continue;  // an empty main-dictionary word is never a dictionary word
+    if (length > kMaxWordRunes) {
+      long_words_.push_back(static_cast<std::uint32_t>(id));
+      continue;
+    }
+    const Rune* runes = words_.Runes(id);
+    // The root and "not found" share the value 0: every step must land on a child.
+    DictionaryTrie::Node node = DictionaryTrie::kRoot;
+    for (std::size_t i = 0; i < length; ++i) {
+      node = trie.Child(node, trie.CodeOf(runes[i]));
+      if (node == DictionaryTrie::kNotFound) break;
+    }
+    if (node != DictionaryTrie::kNotFound) node_tags_[node] = tags_.Id(id);
+  }
+}
+
+bool EntryTable::Find(const DictionaryTrie& trie, const Rune* runes, std::size_t length,
+                      std::uint32_t& tag_id) const {
+  if (length == 0) return false;
+  if (length > kMaxWordRunes) {
+    for (auto it = long_words_.rbegin(); it != long_words_.rend(); ++it) {
+      if (CompareRunes(words_.Runes(*it), words_.Length(*it), runes, length) == 0) {
+        tag_id = tags_.Id(*it);
+        return true;
+      }
+    }
+    return false;
+  }
+  DictionaryTrie::Node node = DictionaryTrie::kRoot;
+  for (std::size_t i = 0; i < length; ++i) {
+    node = trie.Child(node, trie.CodeOf(runes[i]));
+    if (node == DictionaryTrie::kNotFound) break;
+  }
+  return FindNode(trie, node, tag_id);
+}
+
+std::uint32_t DictionaryOverlay::FindChild(const Node& node, Rune rune) {
+  const auto it = std::lower_bound(node.children.begin(), node.children.end(),
+                                   std::make_pair(rune, std::uint32_t{0}));
+  return it != node.children.end() && it->first == rune ? it->second : kNoNode;
+}
+
+void DictionaryOverlay::Set(const Rune* runes, std::size_t length, RuntimeEntry entry) {
+  if (length > 0 && runes[0] < kFirstRuneBits) {
+    first_runes_[runes[0] / 64] |= std::uint64_t{1} << (runes[0] % 64);
+  }
+  std::uint32_t node = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    std::uint32_t child = FindChild(nodes_[node], runes[i]);
+    if (child == kNoNode) {
+      child = static_cast<std::uint32_t>(nodes_.size());
+      auto& children = nodes_[node].children;
+      children.insert(
+          std::lower_bound(children.begin(), children.end(), std::make_pair(runes[i], 0u)),
+          {runes[i], child});
+      nodes_.emplace_back();  // after the insert: `children` refers into nodes_
+    }
+    node = child;
+  }
+  if (nodes_[node].entry == kNoEntry) {
+    nodes_[node].entry = static_cast<std::uint32_t>(entries_.size());
+    entries_.push_back(std::move(entry));
+    words_.emplace_back(runes, runes + length);
+  } else {
+    entries_[nodes_[node].entry] = std::move(entry);
+  }
+}
+
+const RuntimeEntry* DictionaryOverlay::Find(const Rune* runes, std::size_t length) const {
+  std::uint32_t node = 0;
+  for (std::size_t i = 0; i < length && node != kNoNode; ++i) {
+    node = FindChild(nodes_[node], runes[i]);
+  }
+  if (node == kNoNode || nodes_[node].entry == kNoEntry) return nullptr;
+  return &entries_[nodes_[node].entry];
+}
+
+bool DictionarySnapshot::HasEntry(const Rune* runes, std::size_t length) const {
+  if (overlay) {
+    if (const RuntimeEntry* entry = overlay->Find(runes, length)) return entry->present;
+  }
+  std::uint32_t tag_id = 0;
+  return table->Find(segmenter->dictionary().trie, runes, length, tag_id);
+}
+
+const std::string* DictionarySnapshot::EntryTag(const Rune* runes,
+                                                const DictionaryTrie::Code* codes,
+                                                std::size_t length) const {
+  if (overlay) {
+    if (const RuntimeEntry* entry = overlay->Find(runes, length)) {
+      return entry->present ? &entry->tag : nullptr;
+    }
+  }
+  const DictionaryTrie& trie = segmenter->dictionary().trie;
+  std::uint32_t tag_id = 0;
+  bool found = false;
+  if (codes != nullptr && length <= kMaxWordRunes) {
+    DictionaryTrie::Node node = DictionaryTrie::kRoot;
+    for (std::size_t i = 0; i < length; ++i) {
+      node = trie.Child(node, codes[i]);
+      if (node == DictionaryTrie::kNotFound) break;
+    }
+    found = table->FindNode(trie, node, tag_id);
+  } else {
+    found = table->Find(trie, runes, length, tag_id);
+  }
+  return found ? &table->tags().Name(tag_id) : nullptr;
+}
+
+RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
+                                     std::size_t merge_threshold)
+    : merge_threshold_(merge_threshold),
+      frequency_sum_(entries.frequency_sum),
+      median_weight_(entries.median_weight) {
+  Dictionary settings;
+  settings.min_weight = entries.min_weight;
+  settings.user_single_runes = std::move(entries.user_single_runes);
+  auto snapshot = std::make_shared<DictionarySnapshot>();
+  snapshot->segmenter = std::make_shared<const Segmenter>(
+      BuildTrieDictionary(entries.words, settings), std::move(model));
+  snapshot->table = std::make_shared<const EntryTable>(
+      std::move(entries.words), std::move(entries.tags), snapshot->segmenter->dictionary().trie);
+  current_ = std::move(snapshot);
+}
+
+double RuntimeDictionary::InsertedWeight(std::optional<std::int32_t> frequency) const {
+  if (!frequency || *frequency == 0) return median_weight_;
+  return std::log(static_cast<double>(*frequency) / frequency_sum_);
+}
+
+std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& changes) {
+  // Checked before anything changes: a refused change leaves the dictionary as it was.
+  for (const DictionaryChange& change : changes) {
+    if (change.op == DictionaryChange::Op::kAdd && change.frequency && *change.frequency < 0) {
+      throw std::invalid_argument("the frequency of '" + change.word +
+                                  "' is negative; it must be 0 or more");
+    }
+  }
+  std::vector<bool> results(changes.size());
+  const std::lock_guard<std::mutex> lock(write_mutex_);
+  const std::shared_ptr<const DictionarySnapshot> current = Current();
+  auto overlay = current->overlay ? std::make_shared<DictionaryOverlay>(*current->overlay)
+                                  : std::make_shared<DictionaryOverlay>();
+  std::vector<Rune> runes;
+  std::size_t applied = 0;
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    const DictionaryChange& change = changes[i];
+    runes.clear();
+    results[i] = AppendRunes(change.word, runes);
+    if (!results[i] || runes.empty()) continue;
+    RuntimeEntry entry;
+    if (change.op == DictionaryChange::Op::kAdd) {
+      entry.weight = InsertedWeight(change.frequency);
+      entry.tag = change.tag;
+    } else {
+      entry.present = false;
+    }
+    overlay->Set(runes.data(), runes.size(), std::move(entry));
+    log_.push_back(change);
+    ++applied;
+  }
+  if (applied == 0) return results;
+
+  auto next = std::make_shared<DictionarySnapshot>(*current);
+  next->overlay = std::move(overlay);
+  std::shared_ptr<const DictionarySnapshot> published = std::move(next);
+  if (published->overlay->size() > merge_threshold_) published = Merge(*published);
+  std::atomic_store(&current_, std::move(published));
+  return results;
+}
+
+std::vector<DictionaryChange> RuntimeDictionary::Changes() const {
+  const std::lock_guard<std::mutex> lock(write_mutex_);
+  return log_;
+}
+
+std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
+    const DictionarySnapshot& from) const {
+  const EntryTable& table = *from.table;
+  const DictionaryOverlay& overlay = *from.overlay;
+  WordEntries words;
+  WordTags tags;
+  words.Reserve(table.words().size() + overlay.size(), 0);
+  tags.Reserve(table.words().size() + overlay.size());
+  // Entries the overlay decides about are dropped; the overlay's insertions come last, so
+  // they take precedence like user entries do.
+  for (std::size_t id = 0; id < table.words().size(); ++id) {
+    const Rune* runes = table.words().Runes(id);
+    const std::size_t length = table.words().Length(id);
+    if (length != 0 && overlay.Find(runes, length)) continue;
+    // Entries the overlay decides about are dropped: insertions come again below.
+    words.runes().insert(words.runes().end(), runes, runes + length);
+    words.Add(table.words().Weight(id));
+    tags.Add(table.tags().Tag(id));
+  }
+  for (std::size_t i = 0; i < overlay.size(); ++i) {
+    const RuntimeEntry& entry = overlay.entries()[i];
+    if (!entry.present) continue;
+    const std::vector<Rune>& runes = overlay.words()[i];
+    words.runes().insert(words.runes().end(), runes.begin(), runes.end());
+    words.Add(entry.weight);
+    tags.Add(entry.tag);
+  }
+  auto snapshot = std::make_shared<DictionarySnapshot>();
+  const Segmenter& segmenter = *from.segmenter;
+  snapshot->segmenter = std::make_shared<const Segmenter>(
+      BuildTrieDictionary(words, segmenter.dictionary()), HmmModel(segmenter.model()));
+  snapshot->table = std::make_shared<const EntryTable>(std::move(words), std::move(tags),
+                                                       snapshot->segmenter->dictionary().trie);
+  return snapshot;
+}
+
+}  // namespace orvel::tokenizer::jieba

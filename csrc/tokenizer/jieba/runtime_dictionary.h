@@ -1,0 +1,176 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tokenizer/jieba/dictionary_loader.h"
+#include "tokenizer/jieba/hmm_model.h"
+#include "tokenizer/jieba/segmenter.h"
+#include "tokenizer/jieba/utf8_decoder.h"
+#include "tokenizer/jieba/word_entries.h"
+#include "tokenizer/jieba/word_tags.h"
+
+namespace orvel::tokenizer::jieba {
+
+// The entries one trie was built from, kept for what the trie does not hold: tags, words longer
+// than the cutter matches, and the list a rebuild starts from.
+class EntryTable {
+ public:
+  // `trie` must be built from `words`; it is only read here.
+  EntryTable(WordEntries words, WordTags tags, const DictionaryTrie& trie);
+
+  // Whether runes[0..length) has an entry, and its tag id (WordTags) when it has.
+  bool Find(const DictionaryTrie& trie, const Rune* runes, std::size_t length,
+            std::uint32_t& tag_id) const;
+  // The same for a word whose trie node is already known (kNotFound when it is not in the trie).
+  bool FindNode(const DictionaryTrie& trie, DictionaryTrie::Node node,
+                std::uint32_t& tag_id) const {
+    if (node == DictionaryTrie::kNotFound || !trie.IsWord(node)) return false;
+    tag_id = node_tags_[node];
+    return true;
+  }
+
+  const WordEntries& words() const { return words_; }
+  const WordTags& tags() const { return tags_; }
+
+ private:
+  WordEntries words_;
+  WordTags tags_;
+  // Tag id of the counting entry of each trie slot, so that a word found by a trie walk has
+  // its tag in one more load.
+  std::vector<std::uint32_t> node_tags_;
+  // Entries the trie leaves out (longer than kMaxWordRunes), in list order.
+  std::vector<std::uint32_t> long_words_;
+};
+
+// A run-time entry: a word inserted with its weight and tag, or a deletion (present = false).
+struct RuntimeEntry {
+  bool present = true;
+  double weight = 0.0;
+  std::string tag;
+};
+
+// Run-time changes not yet merged into the trie, as a small tree of rune sequences. Copied and
+// changed for every change, so a published overlay never changes under a reader.
+class DictionaryOverlay {
+ public:
+  DictionaryOverlay() : nodes_(1) {}
+
+  void Set(const Rune* runes, std::size_t length, RuntimeEntry entry);
+
+  // The change recorded for exactly runes[0..length), or null when the overlay has none.
+  const RuntimeEntry* Find(const Rune* runes, std::size_t length) const;
+
+  // Whether any change concerns a word starting with `rune`: the test cutting makes at every
+  // position, so runes of the Basic Multilingual Plane answer from a bitset.
+  bool MayStartWith(Rune rune) const {
+    if (rune < kFirstRuneBits) return (first_runes_[rune / 64] >> (rune % 64)) & 1;
+    return FindChild(nodes_[0], rune) != kNoNode;
+  }
+
+  // Calls f(length, entry) for every change of a word runes[0..length), length <= available,
+  // by increasing length.
+  template <typename F>
+  void ForEachPrefix(const Rune* runes, std::size_t available, F f) const {
+    std::uint32_t node = 0;
+    for (std::size_t length = 1; length <= available; ++length) {
+      node = FindChild(nodes_[node], runes[length - 1]);
+      if (node == kNoNode) return;
+      if (nodes_[node].entry != kNoEntry) f(length, entries_[nodes_[node].entry]);
+    }
+  }
+
+  std::size_t size() const { return entries_.size(); }
+  const std::vector<std::vector<Rune>>& words() const { return words_; }
+  const std::vector<RuntimeEntry>& entries() const { return entries_; }
+
+ private:
+  static constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
+  static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+  static constexpr Rune kFirstRuneBits = 0x10000;
+  struct Node {
+    std::vector<std::pair<Rune, std::uint32_t>> children;  // sorted by rune
+    std::uint32_t entry = kNoEntry;
+  };
+  static std::uint32_t FindChild(const Node& node, Rune rune);
+
+  std::vector<Node> nodes_;
+  std::vector<std::uint64_t> first_runes_ = std::vector<std::uint64_t>(kFirstRuneBits / 64);
+  std::vector<std::vector<Rune>> words_;  // parallel to entries_
+  std::vector<RuntimeEntry> entries_;
+};
+
+// Everything a call reads from the dictionary, fixed for the whole call: a call keeps its
+// snapshot alive and never sees a change that is published while it runs.
+struct DictionarySnapshot {
+  std::shared_ptr<const Segmenter> segmenter;  // trie, single-rune set, HMM
+  std::shared_ptr<const EntryTable> table;     // the entries of that trie
+  // Changes since the trie was built; null when there are none, so that cutting then takes
+  // the plain path with no run-time check at all.
+  std::shared_ptr<const DictionaryOverlay> overlay;
+
+  // Whether runes[0..length) (length >= 1) is a dictionary word, of any weight.
+  bool HasEntry(const Rune* runes, std::size_t length) const;
+  // The tag of the entry of runes[0..length), or null when there is no entry. `codes` are the
+  // runes' trie codes when the caller has them, else null.
+  const std::string* EntryTag(const Rune* runes, const DictionaryTrie::Code* codes,
+                              std::size_t length) const;
+};
+
+// One applied run-time change, as add_word or del_word received it. Replaying a log of these
+// on a Jieba built from the same files gives the same dictionary.
+struct DictionaryChange {
+  enum class Op { kAdd, kDelete };
+  Op op = Op::kAdd;
+  std::string word;
+  std::optional<std::int32_t> frequency;  // kAdd only; none = the median weight
+  std::string tag;                        // kAdd only
+};
+
+// The dictionary behind a Jieba, with run-time insertions and deletions. Readers take the
+// current snapshot with one atomic load; a change builds a new snapshot aside and publishes it
+// atomically, so readers never wait for a writer and never see half a change. Changes are
+// serialised among themselves.
+class RuntimeDictionary {
+ public:
+  // Overlays bigger than this are merged into a new trie: cutting through an overlay is slower
+  // than through the trie, and copying it for each change grows with its size.
+  static constexpr std::size_t kDefaultMergeThreshold = 1024;
+
+  RuntimeDictionary(DictionaryEntries entries, HmmModel model,
+                    std::size_t merge_threshold = kDefaultMergeThreshold);
+
+  std::shared_ptr<const DictionarySnapshot> Current() const { return std::atomic_load(&current_); }
+
+  // Apply changes in order and publish the result once; words that are not decodable are
+  // skipped (nothing to change) and an empty word changes nothing. A negative frequency throws
+  // std::invalid_argument before anything changes. Returns, per change, whether the word was
+  // decodable (the reference's result of insert and delete).
+  std::vector<bool> Apply(const std::vector<DictionaryChange>& changes);
+
+  // The applied changes, oldest first.
+  std::vector<DictionaryChange> Changes() const;
+
+  // Weight of an inserted word: ln(frequency / frequency sum), the median weight when the
+  // frequency is absent or 0.
+  double InsertedWeight(std::optional<std::int32_t> frequency) const;
+
+ private:
+  std::shared_ptr<const DictionarySnapshot> Merge(const DictionarySnapshot& from) const;
+
+  std::size_t merge_threshold_;
+  double frequency_sum_;
+  double median_weight_;
+  mutable std::mutex write_mutex_;
+  std::vector<DictionaryChange> log_;                  // guarded by write_mutex_
+  std::shared_ptr<const DictionarySnapshot> current_;  // atomic access only
+};
+
+}  // namespace orvel::tokenizer::jieba

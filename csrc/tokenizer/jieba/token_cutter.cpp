@@ -1,0 +1,156 @@
+#include "tokenizer/jieba/token_cutter.h"
+
+#include <cstdint>
+#include <memory>
+
+#include "tokenizer/jieba/full_mode.h"
+#include "tokenizer/jieba/hmm_cutter.h"
+#include "tokenizer/jieba/max_prob_cutter.h"
+#include "tokenizer/jieba/separator_filter.h"
+#include "tokenizer/jieba/word_lookup.h"
+
+namespace orvel::tokenizer::jieba {
+namespace {
+
+constexpr std::size_t kCountRunesAbove = 4096;
+
+// Working memory of one call, sized by the sentence's bytes (never fewer than its runes) so
+// that no counting pass is needed, and left uninitialised: every slot read is written first.
+struct TokenWorkspace {
+  explicit TokenWorkspace(std::size_t capacity)
+      : runes(new Rune[capacity]),
+        offsets(new std::size_t[capacity + 1]),
+        codes(new DictionaryTrie::Code[capacity]),
+        best(new double[capacity + 1]),
+        word_length(new std::uint32_t[capacity]) {}
+  std::unique_ptr<Rune[]> runes;
+  std::unique_ptr<std::size_t[]> offsets;
+  std::unique_ptr<DictionaryTrie::Code[]> codes;
+  std::unique_ptr<double[]> best;
+  std::unique_ptr<std::uint32_t[]> word_length;
+  std::vector<std::uint8_t> hmm;
+};
+
+// The maximum-probability choice of the trie cutter, over a lookup that includes run-time
+// changes: the single rune first, then longer words by length; a candidate must beat the best
+// so far strictly, so ties keep the shorter word.
+void CutMaxProbabilityWithLookup(const WordLookup& lookup, double min_weight, std::size_t begin,
+                                 std::size_t end, double* best, std::uint32_t* word_length) {
+  best[end] = 0.0;
+  for (std::size_t i = end; i-- > begin;) {
+    double best_here = kMinLogProb;
+    std::size_t length_here = 1;
+    double single_weight = min_weight;
+    bool single_done = false;
+    const auto take_single = [&] {
+      const double value = best[i + 1] + single_weight;
+      if (value > best_here) best_here = value;
+      single_done = true;
+    };
+    lookup.ForEachWord(i, end, [&](std::size_t length, double weight) {
+      if (length == 1) {
+        single_weight = weight;
+        return;
+      }
+      if (!single_done) take_single();
+      const double value = best[i + length] + weight;
+      if (value > best_here) {
+        best_here = value;
+        length_here = length;
+      }
+    });
+    if (!single_done) take_single();
+    best[i] = best_here;
+    word_length[i] = static_cast<std::uint32_t>(length_here);
+  }
+}
+
+// Mixed-mode words of the separator-free range [begin, end) into word_length.
+void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool hmm,
+              std::size_t begin, std::size_t end, TokenWorkspace& workspace) {
+  const Dictionary& dictionary = snapshot.segmenter->dictionary();
+  std::uint32_t* word_length = workspace.word_length.get();
+  if (lookup.OverlayTouches(begin, end)) {
+    CutMaxProbabilityWithLookup(lookup, dictionary.min_weight, begin, end, workspace.best.get(),
+                                word_length);
+  } else {
+    CutMaxProbability(dictionary, workspace.codes.get() + begin, end - begin,
+                      workspace.best.get() + begin, word_length + begin);
+  }
+  if (!hmm) return;
+  // Multi-rune words and user-declared single runes stand; each maximal run of other single
+  // runes goes to the HMM, which may join them into unknown words.
+  const Rune* runes = workspace.runes.get();
+  const auto stands_alone = [&](std::size_t i) {
+    return word_length[i] > 1 || dictionary.IsUserSingleRune(runes[i]);
+  };
+  std::size_t i = begin;
+  while (i < end) {
+    if (stands_alone(i)) {
+      i += word_length[i];
+      continue;
+    }
+    std::size_t run_end = i + 1;
+    while (run_end < end && !stands_alone(run_end)) ++run_end;
+    const std::size_t count = run_end - i;
+    if (workspace.hmm.size() < HmmScratchBytes(count)) workspace.hmm.resize(HmmScratchBytes(count));
+    CutWithHmm(snapshot.segmenter->model(), runes + i, count, workspace.hmm.data(),
+               word_length + i);
+    i = run_end;
+  }
+}
+
+}  // namespace
+
+bool CutTokens(const DictionarySnapshot& snapshot, std::string_view sentence, TokenMode mode,
+               bool hmm, std::vector<Token>& tokens) {
+  tokens.clear();
+  // Long sentences are counted first, to keep their workspace to the runes they have.
+  std::size_t capacity = sentence.size();
+  if (capacity > kCountRunesAbove) {
+    capacity = CountRunes(sentence);
+    if (capacity == kUndecodable) return false;
+  }
+  TokenWorkspace workspace(capacity);
+  const std::size_t count = DecodeRunes(sentence, workspace.runes.get(), workspace.offsets.get());
+  if (count == kUndecodable) return false;
+  tokens.reserve(count);
+  const DictionaryTrie& trie = snapshot.segmenter->dictionary().trie;
+  for (std::size_t i = 0; i < count; ++i) workspace.codes[i] = trie.CodeOf(workspace.runes[i]);
+  const WordLookup lookup(snapshot, workspace.runes.get(), workspace.codes.get());
+  const std::size_t* offsets = workspace.offsets.get();
+  const auto emit = [&](std::size_t begin, std::size_t end) {
+    tokens.push_back({offsets[begin], offsets[end], begin, end});
+  };
+
+  if (mode == TokenMode::kFull) {
+    ForEachRange(
+        workspace.runes.get(), count,
+        [&](std::size_t begin, std::size_t end) { CutFullRange(lookup, begin, end, emit); },
+        [&](std::size_t index) { emit(index, index + 1); });
+    return true;
+  }
+
+  ForEachRange(
+      workspace.runes.get(), count,
+      [&](std::size_t begin, std::size_t end) {
+        CutRange(snapshot, lookup, hmm, begin, end, workspace);
+      },
+      [&](std::size_t index) { workspace.word_length[index] = 1; });
+  for (std::size_t i = 0; i < count;) {
+    const std::size_t length = workspace.word_length[i];
+    if (mode == TokenMode::kSearch && length > 2) {
+      // 2-rune windows that are dictionary words, then 3-rune ones; nothing de-duplicated.
+      for (std::size_t window = 2; window <= 3 && window < length; ++window) {
+        for (std::size_t start = i; start + window <= i + length; ++start) {
+          if (lookup.Contains(start, window)) emit(start, start + window);
+        }
+      }
+    }
+    emit(i, i + length);
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace orvel::tokenizer::jieba

@@ -1,0 +1,244 @@
+// The analyzer's own machinery, on the fuzz harness's tiny data files so that it runs without
+// the shared data: the tag rule for words without a tagged entry, run-time changes cut through
+// the overlay exactly as through a rebuilt trie, the change log replays, and threads cutting
+// while words change see the dictionary before or after each change (run under ThreadSanitizer
+// by tools/test_sanitized.sh). The results against the reference are owned by the golden tests.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fuzz/jieba_check.h"
+#include "tokenizer/jieba/dictionary_loader.h"
+#include "tokenizer/jieba/jieba.h"
+#include "tokenizer/jieba/pos_tagger.h"
+#include "tokenizer/jieba/runtime_dictionary.h"
+#include "tokenizer/jieba/token_cutter.h"
+
+namespace orvel::tokenizer::jieba {
+namespace {
+
+using fuzz::jieba_detail::TinyDataFiles;
+
+std::vector<Rune> RunesOf(const std::string& text) {
+  std::vector<Rune> runes;
+  EXPECT_TRUE(AppendRunes(text, runes));
+  return runes;
+}
+
+std::string RuleTagOf(const std::string& word) {
+  const std::vector<Rune> runes = RunesOf(word);
+  return RuleTag(runes.data(), runes.size());
+}
+
+// Only the first floor(n / 2) ASCII runes decide; a one-rune word examines none.
+TEST(RuleTag, OneRuneWordsAreAlwaysX) {
+  for (const char* word : {"5", "a", "。", "好", ""}) EXPECT_EQ(RuleTagOf(word), "x") << word;
+}
+
+TEST(RuleTag, TwoRuneWordsGoByTheirFirstAsciiRune) {
+  EXPECT_EQ(RuleTagOf("1a"), "m");
+  EXPECT_EQ(RuleTagOf("a1"), "eng");
+  EXPECT_EQ(RuleTagOf(".."), "eng");
+  EXPECT_EQ(RuleTagOf("１２"), "x");  // full-width digits are not ASCII
+}
+
+TEST(RuleTag, LongerWordsStopAtHalfTheirLength) {
+  EXPECT_EQ(RuleTagOf("3.5"), "m");     // only "3" is examined
+  EXPECT_EQ(RuleTagOf("AK47"), "eng");  // "AK"
+  EXPECT_EQ(RuleTagOf("好好12"), "m");  // "12": non-ASCII runes are passed over
+  EXPECT_EQ(RuleTagOf("1好好"), "m");   // stops after "1"
+  EXPECT_EQ(RuleTagOf("好x1"), "eng");
+  EXPECT_EQ(RuleTagOf("ab好好好"), "eng");
+}
+
+// Fault caught: tags lost between the loader and the lookup (every word tagged by the rule), a
+// one-column user word keeping the main entry's tag, or a run-time tag lost in a rebuild.
+TEST(RuntimeDictionary, TagsComeFromTheEntryThatCounts) {
+  const auto files = TinyDataFiles();
+  Jieba engine(files.dict, files.hmm, files.user, files.idf, files.stop_words);
+  EXPECT_EQ(engine.LookupTag("北京"), "ns");   // main dictionary
+  EXPECT_EQ(engine.LookupTag("杭"), "nz");     // two-column user line
+  EXPECT_EQ(engine.LookupTag("云计算"), "x");  // one column: no tag, so the rule
+  EXPECT_EQ(engine.LookupTag("北京大"), "x");  // not a word
+  engine.InsertWord("北京", std::nullopt, "LOC");
+  EXPECT_EQ(engine.LookupTag("北京"), "LOC");
+  std::vector<DictionaryChange> batch;  // enough to rebuild the trie
+  for (int i = 0; i < 1100; ++i)
+    batch.push_back({DictionaryChange::Op::kAdd, "犇" + std::to_string(i), 1, "nz"});
+  engine.ApplyChanges(batch);
+  EXPECT_EQ(engine.LookupTag("北京"), "LOC");
+  EXPECT_EQ(engine.LookupTag("犇7"), "nz");
+  EXPECT_EQ(engine.LookupTag("大学"), "n");
+}
+
+// Random words and sentences over the tiny dictionary's runes and a few strangers.
+class RandomText {
+ public:
+  std::string Word(std::size_t max_runes) {
+    std::string word;
+    const std::size_t length = 1 + random_() % max_runes;
+    for (std::size_t i = 0; i < length; ++i) word += Pick();
+    return word;
+  }
+  std::string Sentence() {
+    std::string sentence;
+    const std::size_t length = random_() % 24;
+    for (std::size_t i = 0; i < length; ++i) sentence += random_() % 9 == 0 ? " " : Pick();
+    return sentence;
+  }
+  std::uint32_t Next() { return static_cast<std::uint32_t>(random_()); }
+
+ private:
+  std::string Pick() {
+    static const char* const kRunes[] = {"中", "国", "北", "京", "大", "学", "生", "命", "科",
+                                         "研", "究", "我", "来", "到", "清", "华", "杭", "小",
+                                         "明", "硕", "士", "的", "C",  "+",  "1",  "犇"};
+    return kRunes[random_() % (sizeof(kRunes) / sizeof(kRunes[0]))];
+  }
+  std::mt19937 random_{20261208};
+};
+
+std::unique_ptr<RuntimeDictionary> TinyRuntimeDictionary(std::size_t merge_threshold) {
+  const auto files = TinyDataFiles();
+  return std::make_unique<RuntimeDictionary>(ReadDictionaryEntries(files.dict, files.user),
+                                             LoadHmmModel(files.hmm), merge_threshold);
+}
+
+// Everything a snapshot answers for one sentence, in every mode.
+std::string Describe(const DictionarySnapshot& snapshot, const std::string& sentence) {
+  std::string out;
+  std::vector<Token> tokens;
+  for (const TokenMode mode : {TokenMode::kMixed, TokenMode::kSearch, TokenMode::kFull}) {
+    for (const bool hmm : {true, false}) {
+      CutTokens(snapshot, sentence, mode, hmm, tokens);
+      for (const Token& token : tokens) {
+        out += sentence.substr(token.byte_begin, token.byte_end - token.byte_begin) + "/";
+        const std::vector<Rune> runes =
+            RunesOf(sentence.substr(token.byte_begin, token.byte_end - token.byte_begin));
+        out += std::string(LookupTag(snapshot, runes.data(), nullptr, runes.size())) + " ";
+      }
+      out += "| ";
+    }
+  }
+  return out;
+}
+
+DictionaryChange RandomChange(RandomText& text) {
+  DictionaryChange change;
+  change.op = text.Next() % 3 == 0 ? DictionaryChange::Op::kDelete : DictionaryChange::Op::kAdd;
+  change.word = text.Word(4);
+  if (change.op == DictionaryChange::Op::kAdd) {
+    if (text.Next() % 2 == 0) change.frequency = static_cast<std::int32_t>(text.Next() % 300);
+    if (text.Next() % 2 == 0) change.tag = "t" + std::to_string(text.Next() % 5);
+  }
+  return change;
+}
+
+// Fault caught: the overlay and the rebuilt trie disagreeing on precedence, deletions of
+// main-dictionary words, re-insertions after deletions, one-rune words or tags.
+TEST(RuntimeDictionary, OverlayCutsExactlyLikeARebuiltTrie) {
+  const auto overlaid = TinyRuntimeDictionary(std::numeric_limits<std::size_t>::max());
+  const auto rebuilt = TinyRuntimeDictionary(0);  // merges at every change
+  RandomText text;
+  std::vector<std::string> sentences = {"我来到北京清华大学研究生命科学", "C++1犇犇", "北京大学生"};
+  for (int i = 0; i < 40; ++i) sentences.push_back(text.Sentence());
+  for (int step = 0; step < 120; ++step) {
+    const DictionaryChange change = RandomChange(text);
+    overlaid->Apply({change});
+    rebuilt->Apply({change});
+    ASSERT_EQ(rebuilt->Current()->overlay, nullptr);
+    ASSERT_NE(overlaid->Current()->overlay, nullptr);
+    for (const std::string& sentence : sentences) {
+      ASSERT_EQ(Describe(*overlaid->Current(), sentence), Describe(*rebuilt->Current(), sentence))
+          << "after change " << step << " (" << change.word << "), sentence " << sentence;
+    }
+  }
+}
+
+// Fault caught: a log that misses changes, reorders them, or loses frequencies and tags.
+TEST(RuntimeDictionary, ReplayingTheChangeLogGivesTheSameDictionary) {
+  const auto original = TinyRuntimeDictionary(RuntimeDictionary::kDefaultMergeThreshold);
+  RandomText text;
+  for (int step = 0; step < 60; ++step) original->Apply({RandomChange(text)});
+  original->Apply({{DictionaryChange::Op::kAdd, "", std::nullopt, ""},  // changes nothing
+                   {DictionaryChange::Op::kAdd, "\xff", std::nullopt, ""}});
+  const auto replayed = TinyRuntimeDictionary(RuntimeDictionary::kDefaultMergeThreshold);
+  const std::vector<DictionaryChange> log = original->Changes();
+  EXPECT_EQ(log.size(), 60u);
+  replayed->Apply(log);
+  for (int i = 0; i < 30; ++i) {
+    const std::string sentence = text.Sentence();
+    EXPECT_EQ(Describe(*original->Current(), sentence), Describe(*replayed->Current(), sentence));
+  }
+}
+
+// Fault caught: a refused change applied in part.
+TEST(RuntimeDictionary, NegativeFrequencyChangesNothing) {
+  const auto dictionary = TinyRuntimeDictionary(RuntimeDictionary::kDefaultMergeThreshold);
+  const auto before = dictionary->Current();
+  EXPECT_THROW(dictionary->Apply({{DictionaryChange::Op::kAdd, "杭研", std::nullopt, ""},
+                                  {DictionaryChange::Op::kAdd, "犇犇", -1, ""}}),
+               std::invalid_argument);
+  EXPECT_EQ(dictionary->Current(), before);
+  EXPECT_TRUE(dictionary->Changes().empty());
+}
+
+// Threads cutting while another adds and deletes a word, and merges a batch into a new trie,
+// each get the result of the dictionary before or after a change, never anything else.
+TEST(JiebaConcurrency, CutsDuringWordChangesSeeBeforeOrAfter) {
+  const auto files = TinyDataFiles();
+  Jieba engine(files.dict, files.hmm, files.user, files.idf, files.stop_words);
+  const std::string sentence = "我来到北京清华大学研究生命科学";
+  std::vector<WordSpan> without;
+  engine.CutAllSpans(sentence, without);
+  engine.InsertWord("清华大学研究", std::nullopt, "nt");
+  std::vector<WordSpan> with;
+  engine.CutAllSpans(sentence, with);
+  engine.DeleteWord("清华大学研究");
+  ASSERT_NE(with.size(), without.size());
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> odd_results{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 2; ++t) {
+    readers.emplace_back([&] {
+      std::vector<WordSpan> spans;
+      std::vector<TaggedWord> tagged;
+      while (!stop.load()) {
+        engine.CutAllSpans(sentence, spans);
+        const auto same = [](const std::vector<WordSpan>& a, const std::vector<WordSpan>& b) {
+          if (a.size() != b.size()) return false;
+          for (std::size_t i = 0; i < a.size(); ++i) {
+            if (a[i].begin != b[i].begin || a[i].end != b[i].end) return false;
+          }
+          return true;
+        };
+        if (!same(spans, with) && !same(spans, without)) ++odd_results;
+        engine.Tag(sentence, true, tagged);
+        engine.Find("清华大学研究");
+      }
+    });
+  }
+  std::vector<DictionaryChange> batch;
+  for (int i = 0; i < 1100; ++i) {
+    batch.push_back({DictionaryChange::Op::kAdd, "犇" + std::to_string(i), 5, "nz"});
+  }
+  for (int round = 0; round < 50; ++round) {
+    engine.InsertWord("清华大学研究", round, "nt");
+    engine.DeleteWord("清华大学研究");
+    if (round == 25) engine.ApplyChanges(batch);  // a merge into a new trie
+  }
+  stop = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(odd_results.load(), 0);
+  EXPECT_TRUE(engine.Find("犇1099"));
+}
+
+}  // namespace
+}  // namespace orvel::tokenizer::jieba
