@@ -116,7 +116,7 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
   codes_ = RuneMap(std::move(codes));
 }
 
-std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& words,
+DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
                                                              const std::vector<std::uint32_t>& ids,
                                                              const RuneMap& codes, Code max_code) {
   // First the plain tree, breadth first straight from the sorted ids: every node owns the
@@ -205,7 +205,7 @@ std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& 
   }
 
   // Every base + code stays inside the array, so Child() needs no bounds check.
-  std::vector<Slot> slots(std::size_t{max_base} + max_code + 1);
+  SlotArray slots(std::size_t{max_base} + max_code + 1);
   for (std::uint32_t node = 0; node + 1 < tree.size(); ++node) {
     const TreeNode& from = tree[node];
     Slot& slot = slots[from.slot];

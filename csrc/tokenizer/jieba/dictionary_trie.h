@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tokenizer/jieba/huge_page_allocator.h"
 #include "tokenizer/jieba/rune_map.h"
 #include "tokenizer/jieba/utf8_decoder.h"
 #include "tokenizer/jieba/word_entries.h"
@@ -37,6 +38,13 @@ class DictionaryTrie {
     return slots_[child].parent == node ? child : kNotFound;
   }
 
+  // Starts loading the slot that Child(node, code) reads, so that a walk reaching it later
+  // finds it in cache. Walks over unseen text miss the cache at nearly every step below the
+  // first: the array is far larger than the core's cache.
+  void PrefetchChild(Node node, Code code) const {
+    __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + code]);
+  }
+
   bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }
   double Weight(Node node) const { return slots_[node].weight; }
 
@@ -56,11 +64,13 @@ class DictionaryTrie {
     double weight = 0.0;     // the word's weight when kWordBit is set
   };
 
-  static std::vector<Slot> BuildSlots(const WordEntries& words,
+  using SlotArray = std::vector<Slot, HugePageAllocator<Slot>>;
+
+  static SlotArray BuildSlots(const WordEntries& words,
                                       const std::vector<std::uint32_t>& sorted_ids,
                                       const RuneMap& codes, Code max_code);
 
-  std::vector<Slot> slots_;
+  SlotArray slots_;
   RuneMap codes_;
 };
 

@@ -3,6 +3,13 @@
 #include "tokenizer/jieba/hmm_model.h"
 
 namespace orvel::tokenizer::jieba {
+namespace {
+
+// How many start positions ahead the second and third slots of a walk are requested.
+constexpr std::size_t kSecondAhead = 16;
+constexpr std::size_t kThirdAhead = 8;
+
+}  // namespace
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
                        std::size_t count, double* best, std::uint32_t* word_length) {
@@ -10,6 +17,19 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
   for (std::size_t i = count; i-- > 0;) {
+    // The walks of the next few start positions (to the left) will need their second and
+    // third slots; asking for them now overlaps those cache misses with this walk.
+    if (i >= kSecondAhead && i - kSecondAhead + 1 < count) {
+      const std::size_t p = i - kSecondAhead;
+      const DictionaryTrie::Node first = trie.Child(DictionaryTrie::kRoot, codes[p]);
+      if (first != DictionaryTrie::kNotFound) trie.PrefetchChild(first, codes[p + 1]);
+    }
+    if (i >= kThirdAhead && i - kThirdAhead + 2 < count) {
+      const std::size_t p = i - kThirdAhead;
+      DictionaryTrie::Node node = trie.Child(DictionaryTrie::kRoot, codes[p]);
+      if (node != DictionaryTrie::kNotFound) node = trie.Child(node, codes[p + 1]);
+      if (node != DictionaryTrie::kNotFound) trie.PrefetchChild(node, codes[p + 2]);
+    }
     // Candidates in the reference's order: the single rune first, then longer words by length.
     // A candidate must beat the best so far strictly, so ties keep the shorter word, and one
     // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.
