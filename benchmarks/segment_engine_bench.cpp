@@ -178,8 +178,7 @@ int main(int argc, char** argv) {
       const Jieba again = MakeEngine(dir);
       best_construction = std::min(best_construction, SecondsSince(start));
     }
-    std::printf("construction: %.3f s first, %.3f s best of 4\n", construction,
-                best_construction);
+    std::printf("construction: %.3f s first, %.3f s best of 4\n", construction, best_construction);
     std::printf(
         "resident memory: %.1f MiB before, %.1f MiB after construction (engine %.1f MiB), "
         "peak %.1f MiB\n",

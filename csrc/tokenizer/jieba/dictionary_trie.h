@@ -51,8 +51,6 @@ class DictionaryTrie {
   // Whether the runes with codes[0..count) (count >= 1) form exactly a dictionary word.
   bool Contains(const Code* codes, std::size_t count) const;
 
-  std::size_t slot_count() const { return slots_.size(); }
-
  private:
   static constexpr std::uint32_t kWordBit = 0x80000000u;
   static constexpr std::uint32_t kBaseMask = ~kWordBit;
@@ -67,8 +65,8 @@ class DictionaryTrie {
   using SlotArray = std::vector<Slot, HugePageAllocator<Slot>>;
 
   static SlotArray BuildSlots(const WordEntries& words,
-                                      const std::vector<std::uint32_t>& sorted_ids,
-                                      const RuneMap& codes, Code max_code);
+                              const std::vector<std::uint32_t>& sorted_ids, const RuneMap& codes,
+                              Code max_code);
 
   SlotArray slots_;
   RuneMap codes_;

@@ -42,10 +42,16 @@ class HugePageAllocator {
     return static_cast<T*>(block);
   }
 
-  void deallocate(T* block, std::size_t) noexcept { std::free(block); }
+  void deallocate(T* block, std::size_t) noexcept {
+    std::free(block);
+  }
 
-  friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
-  friend bool operator!=(const HugePageAllocator&, const HugePageAllocator&) { return false; }
+  friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) {
+    return true;
+  }
+  friend bool operator!=(const HugePageAllocator&, const HugePageAllocator&) {
+    return false;
+  }
 
  private:
   static constexpr std::size_t kHugePage = std::size_t{2} << 20;
