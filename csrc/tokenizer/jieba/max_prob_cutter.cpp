@@ -5,9 +5,8 @@
 namespace orvel::tokenizer::jieba {
 namespace {
 
-// How many start positions ahead the second and third slots of a walk are requested.
-constexpr std::size_t kSecondAhead = 16;
-constexpr std::size_t kThirdAhead = 8;
+// How many start positions ahead the second slot of a walk is requested.
+constexpr std::size_t kPrefetchAhead = 16;
 
 }  // namespace
 
@@ -17,18 +16,13 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
   for (std::size_t i = count; i-- > 0;) {
-    // The walks of the next few start positions (to the left) will need their second and
-    // third slots; asking for them now overlaps those cache misses with this walk.
-    if (i >= kSecondAhead && i - kSecondAhead + 1 < count) {
-      const std::size_t p = i - kSecondAhead;
+    // The walk that starts a few positions to the left will need its second slot; asking for
+    // it now overlaps that cache miss with this walk. (The third slot would need the second,
+    // so asking for it early only moves the wait.)
+    if (i >= kPrefetchAhead && i - kPrefetchAhead + 1 < count) {
+      const std::size_t p = i - kPrefetchAhead;
       const DictionaryTrie::Node first = trie.Child(DictionaryTrie::kRoot, codes[p]);
       if (first != DictionaryTrie::kNotFound) trie.PrefetchChild(first, codes[p + 1]);
-    }
-    if (i >= kThirdAhead && i - kThirdAhead + 2 < count) {
-      const std::size_t p = i - kThirdAhead;
-      DictionaryTrie::Node node = trie.Child(DictionaryTrie::kRoot, codes[p]);
-      if (node != DictionaryTrie::kNotFound) node = trie.Child(node, codes[p + 1]);
-      if (node != DictionaryTrie::kNotFound) trie.PrefetchChild(node, codes[p + 2]);
     }
     // Candidates in the reference's order: the single rune first, then longer words by length.
     // A candidate must beat the best so far strictly, so ties keep the shorter word, and one
