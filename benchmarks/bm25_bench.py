@@ -1,13 +1,15 @@
 """BM25 training and encoding speed, and model memory, against rank_bm25 and bm25s.
 
-Builds a seeded synthetic corpus (100,000 documents of 20-200 tokens drawn from a Zipf
-distribution over about 1,000,000 string tokens) and measures, in one run:
+The documents are the lines of the benchmark corpus data/bench/corpus.txt (distinct news and
+review text, built by tools/fetch_bench_corpus.py when absent), cut into words by
+pyorveltext.Jieba beforehand; integer tokens number the distinct words in order of first
+appearance. Measured in one run:
   - training throughput in tokens per second: pyorveltext (string and integer tokens) against
     rank_bm25 (BM25Okapi construction) and bm25s (indexing the same tokenised corpus);
   - encode_document and encode_query on 10-token inputs, in microseconds per call;
   - resident memory of a model holding 1,000,000 distinct short string tokens, per token and
-    against a Python dict of the same tokens to ints.
-Usage: python benchmarks/bm25_bench.py [--documents N] [--peer-documents N]
+    against a Python dict of the same tokens to ints (synthetic: the corpus has fewer words).
+Usage: python benchmarks/bm25_bench.py [--documents N] [--peer-documents N]  (0: every line)
 """
 import argparse
 import gc
@@ -15,8 +17,6 @@ import json
 import subprocess
 import sys
 import time
-
-import numpy as np
 
 from proc_status import status_kib
 from pyorveltext import BM25
@@ -28,21 +28,21 @@ def rss_bytes():
     return status_kib("VmRSS") * 1024
 
 
-def make_corpus(documents, seed=20261208):
-    rng = np.random.default_rng(seed)
-    ranks = np.arange(1, VOCABULARY + 1, dtype=np.float64)
-    cumulative = np.cumsum(1.0 / ranks)
-    cumulative /= cumulative[-1]
-    lengths = rng.integers(20, 201, size=documents)
-    ids = np.searchsorted(cumulative, rng.random(int(lengths.sum())))
-    # Distinct ids get distinct short strings, as a subword or word vocabulary would.
-    vocabulary = [f"w{i:x}" for i in range(VOCABULARY)]
-    integer_docs, string_docs, start = [], [], 0
-    for length in lengths:
-        chunk = ids[start : start + length].tolist()
-        integer_docs.append(chunk)
-        string_docs.append([vocabulary[i] for i in chunk])
-        start += length
+def make_corpus(documents):
+    """The first `documents` lines of the benchmark corpus (0: all) as word lists, and the same
+    documents with every distinct word numbered."""
+    import segment_bench
+    from pyorveltext import Jieba
+
+    lines, _, _ = segment_bench.bench_corpus()
+    if documents:
+        lines = lines[:documents]
+    jieba = Jieba(*segment_bench.data_paths())
+    # Separators come out as words of their own; a search index would drop them.
+    string_docs = [[w for w in jieba.cut(line) if not w.isspace()] for line in lines]
+    string_docs = [doc for doc in string_docs if doc]
+    ids = {}
+    integer_docs = [[ids.setdefault(w, len(ids)) for w in doc] for doc in string_docs]
     return string_docs, integer_docs
 
 
@@ -113,8 +113,8 @@ def measure_memory(count):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--documents", type=int, default=100_000)
-    parser.add_argument("--peer-documents", type=int, default=100_000,
+    parser.add_argument("--documents", type=int, default=0)
+    parser.add_argument("--peer-documents", type=int, default=0,
                         help="documents given to the peers (they are slower)")
     parser.add_argument("--memory-only", type=int, metavar="TOKENS", help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -122,10 +122,11 @@ def main():
         measure_memory(args.memory_only)
         return
 
-    print(f"building corpus: {args.documents:,} documents ...", flush=True)
+    print("cutting the benchmark corpus into documents ...", flush=True)
     string_docs, integer_docs = make_corpus(args.documents)
+    print(f"{len(string_docs):,} documents", flush=True)
     tokens = sum(map(len, string_docs))
-    peer_docs = string_docs[: args.peer_documents]
+    peer_docs = string_docs[: args.peer_documents or None]
     peer_tokens = sum(map(len, peer_docs))
     print(f"{tokens:,} tokens, {len(set(t for d in string_docs for t in d)):,} distinct", flush=True)
 

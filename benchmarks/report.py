@@ -66,11 +66,26 @@ def own_rows(f):
         rows.append(("`Jieba(...)` construction", f"{s['construction_s']:.3f} s "
                      f"(jieba package start-up {s['jieba_init_s']:.2f} s)"))
         rows.append(("process holding one `Jieba`", f"{s['rss_mib']:.1f} MiB resident"))
+        if "hot_cut" in s:
+            rows.append(("`cut` from Python, hot cache (golden lines repeated)",
+                         f"{s['hot_cut']:.1f} MB/s ({s['hot_cut'] / s['modes']['cut']['one_thread']:.2f}× "
+                         "the distinct corpus; not what your text gets)"))
+    if "rjieba" in f and "paired" in f["rjieba"]:
+        for mode, (low, middle, high) in f["rjieba"]["paired"].items():
+            rows.append((f"`{mode}` from Python / rjieba, alternating rounds in one process",
+                         f"min {low:.2f}×, median {middle:.2f}×, max {high:.2f}×"))
     if "engine" in f:
         for mode, figures in f["engine"]["modes"].items():
             one, two = figures["one_thread"], figures["two_threads"]
             rows.append((f"engine alone (C++), `{mode}`", f"{one:.1f} MB/s, 2 threads {two:.1f} MB/s"))
         rows.append(("engine alone, memory", f"{f['engine']['engine_mib']:.1f} MiB"))
+        if "hot_cut" in f["engine"]:
+            hot = f["engine"]["hot_cut"]
+            rows.append(("engine alone, `cut`, hot cache (golden lines repeated)",
+                         f"{hot:.1f} MB/s ({hot / f['engine']['modes']['cut']['one_thread']:.2f}× "
+                         "the distinct corpus)"))
+        if "construction_s" in f["engine"]:
+            rows.append(("engine alone, construction", f"{f['engine']['construction_s']:.3f} s"))
     if "bm25" in f:
         for name, micros in f["bm25"]["encode_us"].items():
             rows.append((f"BM25 `{name}`, 10 tokens", f"{micros:.2f} µs per call"))
@@ -97,7 +112,10 @@ def markdown(f):
         f"the end), Python {m['python']}; peers "
         + ", ".join(f"{name} {version}" for name, version in m.get("peers", {}).items())
         + ". Every comparison is between figures measured in this one run; throughput is the "
-        "best of the benchmark's repeats.",
+        "best of the benchmark's repeats. Segmentation is measured on `data/bench/corpus.txt` "
+        "(distinct news and review lines, `tools/fetch_bench_corpus.py`) and BM25 training on "
+        "the same lines cut into words; rows marked hot cache repeat the few hundred golden "
+        "lines, which keeps the engine's tables in cache.",
         "",
     ]
     if f["quick"]:
@@ -173,7 +191,7 @@ def chart(f, path):
         groups.append(("pyorveltext, 2 threads", modes, "two_threads", True))
         groups.append(("pyorveltext", modes, "one_thread", True))
     if "rjieba" in f:
-        groups.append(("rjieba", {m: {"rate": r} for m, r in f["rjieba"].items()}, "rate", False))
+        groups.append(("rjieba", {m: {"rate": f["rjieba"][m]} for m in HATCH}, "rate", False))
     if "segment" in f:
         groups.append(("jieba", f["segment"]["modes"], "jieba", False))
     height = 0.38

@@ -83,7 +83,9 @@ def parse_segment(text):
     (build,) = find(rf"^construction: {NUMBER} s", text, "construction time")
     (jieba_init,) = find(rf"jieba package initialize\(\): {NUMBER} s", text, "jieba start-up")
     (rss,) = find(rf"^process holding one Jieba: VmRSS {NUMBER} MiB", text, "resident memory")
-    return {"modes": modes, "construction_s": build, "jieba_init_s": jieba_init, "rss_mib": rss}
+    (hot,) = find(rf"^cut, hot cache\s+{NUMBER}", text, "hot-cache row")
+    return {"modes": modes, "construction_s": build, "jieba_init_s": jieba_init, "rss_mib": rss,
+            "hot_cut": hot}
 
 
 def parse_engine(text):
@@ -109,8 +111,14 @@ def parse_threads(text):
 
 
 def parse_rjieba(text):
-    return {mode: find(rf"^{mode}\s+{NUMBER} MB/s$", text, f"'{mode}' row")[0]
-            for mode in ["cut", "cut_for_search"]}
+    rates = {mode: find(rf"^{mode}\s+{NUMBER} MB/s$", text, f"'{mode}' row")[0]
+             for mode in ["cut", "cut_for_search"]}
+    # Ours over rjieba in alternating rounds of the same process: (min, median, max).
+    rates["paired"] = {
+        mode: find(rf"^\s+{mode}\s+min {NUMBER}x\s+median {NUMBER}x\s+max {NUMBER}x$", text,
+                   f"paired '{mode}' row")
+        for mode in ["cut", "cut_for_search"]}
+    return rates
 
 
 def parse_batch(text):
@@ -196,18 +204,20 @@ def build_engine_bench(target="segment_engine_bench"):
 
 
 def engine_inputs(out):
-    """DATA_DIR and a JSON-lines corpus for the C++ driver: the ones segment_bench.py uses."""
+    """DATA_DIR, the benchmark corpus and a JSON-lines file of the golden lines (the hot-cache
+    case) for the C++ driver: the ones segment_bench.py uses."""
     sys.path.insert(0, str(HERE))
     import segment_bench
 
     paths = segment_bench.data_paths()
+    segment_bench.bench_corpus(1)  # fetches the corpus when absent
     golden = segment_bench.SHARED / "golden" / "public-userdict.jsonl"
     if not golden.is_file():
         lines, _ = segment_bench.base_lines(paths[0])
         golden = out / "engine_corpus.jsonl"
         golden.write_text("".join(json.dumps({"s": s}, ensure_ascii=False) + "\n" for s in lines),
                           encoding="utf-8")
-    return pathlib.Path(paths[0]).parent, golden
+    return pathlib.Path(paths[0]).parent, segment_bench.BENCH_CORPUS, golden
 
 
 def have_rjieba():
@@ -296,11 +306,17 @@ def main():
     if (HERE / "segment_engine_bench.cpp").is_file():
         try:
             binary = build_engine_bench()
-            data_dir, corpus = engine_inputs(HERE / "out")
+            data_dir, corpus, golden = engine_inputs(HERE / "out")
             code, output = run("segment_engine_bench",
                                [binary, data_dir, corpus, *(["2"] if quick else [])])
             figures["raw"]["segment_engine_bench"] = output
             figures["engine"] = parse_engine(output)
+            size = ["2"] if quick else ["20"]
+            code, output = run("segment_engine_bench (hot cache)",
+                               [binary, data_dir, golden, *size, "--threads", "1", "--quiet-setup"])
+            figures["raw"]["segment_engine_bench (hot cache)"] = output
+            figures["engine"]["hot_cut"] = find(rf"^Cut\s+1 thread\s+{NUMBER} MB/s", output,
+                                                "hot-cache 'Cut' row")[0]
         except (RuntimeError, ParseError, OSError) as error:
             figures["notes"].append(f"segment_engine_bench: {error}.")
     else:

@@ -177,7 +177,7 @@ TEST_F(JiebaLoaderTest, UserEntriesTakeMedianOrIntegerWeights) {
   const std::string user = dir_.Write(
       "user.txt",
       "甲\n乙 nz\n丙 2.9 nz\n丁 0 n\n戊 -5 n\n己 1 n x\n \n\xF8\n 庚\n\r\n二 7 n\n二 5 n\n");
-  const Dictionary d = LoadDictionary(dict, user);
+  const Dictionary d = BuildDictionary(ReadDictionaryEntries(dict, user));
   const double sum = 109.0;
   const auto weight = [&](const char* word) {
     std::vector<Rune> runes;

@@ -13,7 +13,7 @@
 #include "search/bm25/batch_terms.h"
 #include "search/bm25/batch_text.h"
 #include "search/bm25/bm25.h"
-#include "search/bm25/integer_token.h"
+#include "search/bm25/model_file.h"
 #include "search/bm25/word_counter.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"

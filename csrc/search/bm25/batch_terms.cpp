@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "search/bm25/bm25.h"
-#include "search/bm25/integer_token.h"
+#include "search/bm25/model_file.h"
 #include "search/bm25/token_hash.h"
 
 namespace orvel::typing::text {

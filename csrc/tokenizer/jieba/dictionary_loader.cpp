@@ -133,8 +133,4 @@ Dictionary BuildDictionary(DictionaryEntries entries) {
   return dictionary;
 }
 
-Dictionary LoadDictionary(const std::string& main_path, const std::string& user_dict_paths) {
-  return BuildDictionary(ReadDictionaryEntries(main_path, user_dict_paths));
-}
-
 }  // namespace orvel::tokenizer::jieba

@@ -30,7 +30,4 @@ DictionaryEntries ReadDictionaryEntries(const std::string& main_path,
 // later ones override earlier ones. Consumes `entries`.
 Dictionary BuildDictionary(DictionaryEntries entries);
 
-// ReadDictionaryEntries, then BuildDictionary.
-Dictionary LoadDictionary(const std::string& main_path, const std::string& user_dict_paths);
-
 }  // namespace orvel::tokenizer::jieba

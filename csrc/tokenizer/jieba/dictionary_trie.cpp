@@ -114,11 +114,29 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
   // Made once the build's temporaries are gone, so that this long-lived table does not end up
   // above them in the heap and keep their freed memory from returning to the system.
   codes_ = RuneMap(std::move(codes));
+  BuildEdgeFilter();
 }
 
-std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& words,
-                                                             const std::vector<std::uint32_t>& ids,
-                                                             const RuneMap& codes, Code max_code) {
+void DictionaryTrie::BuildEdgeFilter() {
+  std::size_t edges = 0;
+  for (const Slot& slot : slots_) edges += slot.parent != kFree;
+  // A power of two of 64-bit words, at least two, with about 8 bits per edge.
+  unsigned log_words = 1;
+  while ((std::size_t{64} << log_words) < edges * 8) ++log_words;
+  filter_shift_ = 64 - log_words;
+  edge_filter_.assign(std::size_t{1} << log_words, 0);
+  for (Node child = 0; child < slots_.size(); ++child) {
+    const Node parent = slots_[child].parent;
+    if (parent == kFree) continue;
+    const Code code = child - (slots_[parent].base & kBaseMask);
+    const std::uint64_t hash = EdgeHash(parent, code);
+    edge_filter_[hash >> filter_shift_] |= std::uint64_t{1} << (hash >> 26 & 63);
+  }
+}
+
+DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
+                                                     const std::vector<std::uint32_t>& ids,
+                                                     const RuneMap& codes, Code max_code) {
   // First the plain tree, breadth first straight from the sorted ids: every node owns the
   // slice of ids that share its prefix, and its children are the groups of that slice with
   // equal next rune, numbered consecutively.
@@ -205,7 +223,7 @@ std::vector<DictionaryTrie::Slot> DictionaryTrie::BuildSlots(const WordEntries& 
   }
 
   // Every base + code stays inside the array, so Child() needs no bounds check.
-  std::vector<Slot> slots(std::size_t{max_base} + max_code + 1);
+  SlotArray slots(std::size_t{max_base} + max_code + 1);
   for (std::uint32_t node = 0; node + 1 < tree.size(); ++node) {
     const TreeNode& from = tree[node];
     Slot& slot = slots[from.slot];

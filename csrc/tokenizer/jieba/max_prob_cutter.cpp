@@ -3,6 +3,12 @@
 #include "tokenizer/jieba/hmm_model.h"
 
 namespace orvel::tokenizer::jieba {
+namespace {
+
+// How many start positions ahead the second slot of a walk is requested.
+constexpr std::size_t kPrefetchAhead = 16;
+
+}  // namespace
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
                        std::size_t count, double* best, std::uint32_t* word_length) {
@@ -10,6 +16,14 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
   for (std::size_t i = count; i-- > 0;) {
+    // The walk that starts a few positions to the left will need its second slot; asking for
+    // it now overlaps that cache miss with this walk. (The third slot would need the second,
+    // so asking for it early only moves the wait.)
+    if (i >= kPrefetchAhead && i - kPrefetchAhead + 1 < count) {
+      const std::size_t p = i - kPrefetchAhead;
+      const DictionaryTrie::Node first = trie.Child(DictionaryTrie::kRoot, codes[p]);
+      if (first != DictionaryTrie::kNotFound) trie.PrefetchChild(first, codes[p + 1]);
+    }
     // Candidates in the reference's order: the single rune first, then longer words by length.
     // A candidate must beat the best so far strictly, so ties keep the shorter word, and one
     // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.

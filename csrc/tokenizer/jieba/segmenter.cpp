@@ -12,6 +12,9 @@
 namespace orvel::tokenizer::jieba {
 namespace {
 
+// Sentences longer than this (in bytes) get a workspace sized by their exact rune count.
+constexpr std::size_t kCountRunesFirstBytes = 2048;
+
 // Mixed-mode cut of the separator-free range [begin, end): word_length gets the length of every
 // word at its first rune.
 void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t begin,
@@ -77,10 +80,11 @@ Segmenter::Segmenter(Dictionary dictionary, HmmModel model)
 // through a pointer that CutInto sets before the first call.
 template <typename Sink>
 bool Segmenter::CutInto(std::string_view sentence, CutMode mode, Sink& sink) const {
-  // A sentence has at most as many runes as bytes; only long ones are counted first, to keep
-  // their workspace to the size they need.
+  // A sentence has at most as many runes as bytes. Only long ones are counted first, to keep
+  // their workspace to the size they need; for the rest a second decoding pass would cost more
+  // than the unused part of a workspace sized by bytes.
   std::size_t capacity = sentence.size();
-  if (capacity > CutWorkspace::kLocalRunes) {
+  if (capacity > kCountRunesFirstBytes) {
     capacity = CountRunes(sentence);
     if (capacity == kUndecodable) return false;
   }
