@@ -55,6 +55,10 @@ class DictionaryTrie {
   // Whether the runes with codes[0..count) (count >= 1) form exactly a dictionary word.
   bool Contains(const Code* codes, std::size_t count) const;
 
+  // One past the largest node: tables indexed by node (the tags of run-time dictionaries) take
+  // this size.
+  std::size_t slot_count() const { return slots_.size(); }
+
  private:
   static constexpr std::uint32_t kWordBit = 0x80000000u;
   static constexpr std::uint32_t kBaseMask = ~kWordBit;
