@@ -158,15 +158,39 @@ class TestJiebaCopies:
         assert twin is not segmenter
         assert _cut_in_child(twin, SENTENCES) == _cut_in_child(segmenter, SENTENCES)
 
-    def test_state_is_a_versioned_tuple_of_paths(self, segmenter, jieba_paths):
+    def test_state_is_a_versioned_tuple_of_paths_and_changes(self, segmenter, jieba_paths):
         state = segmenter.__getstate__()
-        assert state[0] == 1
-        assert [os.fsdecode(p) for p in state[1:]] == list(jieba_paths.values())
+        assert state[0] == 2
+        assert [os.fsdecode(p) for p in state[1:6]] == list(jieba_paths.values())
+        assert state[6] == []
 
-    def test_copy_shares_and_deepcopy_rebuilds(self, segmenter):
-        assert copy.copy(segmenter) is segmenter
-        twin = copy.deepcopy(segmenter)
-        assert twin is not segmenter and twin.cut(SENTENCES[0]) == segmenter.cut(SENTENCES[0])
+    def test_runtime_words_travel_in_order(self, jieba_paths):
+        # Catches a worker built from the files alone, which would cut without the added word
+        # (or with the deleted one), and a replay in another order.
+        sentence = "他来到了网易杭研大厦"
+        original = Jieba(**jieba_paths)
+        original.add_word("杭研", 5, "nz")
+        original.del_word("大厦")
+        original.add_word("大厦", tag="ns")
+        for twin in [pickle.loads(pickle.dumps(original)), copy.copy(original),
+                     copy.deepcopy(original)]:
+            assert twin.cut(sentence) == original.cut(sentence)
+            assert twin.word_tag("杭研") == "nz" and twin.word_tag("大厦") == "ns"
+
+    def test_version_1_state_still_loads(self, segmenter):
+        # Catches pickles written before run-time words existed becoming unreadable.
+        twin = Jieba.__new__(Jieba)
+        twin.__setstate__((1,) + segmenter.__getstate__()[1:6])
+        assert twin.cut(SENTENCES[0]) == segmenter.cut(SENTENCES[0])
+
+    def test_copies_are_separate_objects(self, segmenter):
+        # Catches a copy that shares run-time words with its original (a word added to one
+        # would change the other's cuts).
+        for twin in [copy.copy(segmenter), copy.deepcopy(segmenter)]:
+            assert twin is not segmenter
+            twin.add_word("来到北京")
+            assert twin.find_word("来到北京")
+            assert not segmenter.find_word("来到北京")
 
     def test_missing_file_on_the_worker_raises_the_constructors_error(self, jieba_paths, tmp_path):
         # Catches a worker-side failure reported as a generic error without the path.

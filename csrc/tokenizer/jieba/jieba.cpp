@@ -56,12 +56,17 @@ Jieba::Jieba(const std::string& dict_path, const std::string& hmm_path,
     : data_paths_{dict_path, hmm_path, user_dict_path, idf_path, stop_word_path} {
   DictionaryEntries entries = ReadDictionaryEntries(dict_path, user_dict_path);
   HmmModel model = LoadHmmModel(hmm_path);
-  keywords_ = std::make_unique<const KeywordTables>(idf_path, stop_word_path);
+  keywords_ = std::make_shared<const KeywordTables>(idf_path, stop_word_path);
   // Indexing comes last, once every file has passed.
   dictionary_ = std::make_unique<RuntimeDictionary>(std::move(entries), std::move(model));
 }
 
 Jieba::~Jieba() = default;
+
+Jieba::Jieba(const Jieba& other)
+    : data_paths_(other.data_paths_),
+      dictionary_(std::make_unique<RuntimeDictionary>(*other.dictionary_)),
+      keywords_(other.keywords_) {}
 
 void Jieba::Cut(const std::string& sentence, std::vector<std::string>& words) const {
   CutInto(*dictionary_->Current(), sentence, CutMode::kMixed, words);

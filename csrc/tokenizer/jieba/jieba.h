@@ -34,7 +34,9 @@ class Jieba {
         const std::string& user_dict_path, const std::string& idf_path,
         const std::string& stop_word_path);
   ~Jieba();
-  Jieba(const Jieba&) = delete;
+  // An independent Jieba with this one's data and run-time words. The loaded data is immutable,
+  // so the copy shares it until either object changes a word.
+  Jieba(const Jieba& other);
   Jieba& operator=(const Jieba&) = delete;
 
   // Every cut below replaces its output. A sentence that is not decodable gives no words and
@@ -120,7 +122,7 @@ class Jieba {
   std::unique_ptr<RuntimeDictionary> dictionary_;
   // The IDF table and the stop words: keyword extraction weighs with both, and the batch
   // encoders leave stop words out of BM25 vectors.
-  std::unique_ptr<const KeywordTables> keywords_;
+  std::shared_ptr<const KeywordTables> keywords_;
 };
 
 }  // namespace orvel::tokenizer::jieba

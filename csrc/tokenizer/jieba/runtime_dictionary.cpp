@@ -160,6 +160,16 @@ RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
   current_ = std::move(snapshot);
 }
 
+RuntimeDictionary::RuntimeDictionary(const RuntimeDictionary& other)
+    : merge_threshold_(other.merge_threshold_),
+      frequency_sum_(other.frequency_sum_),
+      median_weight_(other.median_weight_) {
+  // The log and the snapshot are taken together, so the copy's log replays to its snapshot.
+  std::lock_guard<std::mutex> lock(other.write_mutex_);
+  log_ = other.log_;
+  current_ = other.Current();
+}
+
 double RuntimeDictionary::InsertedWeight(std::optional<std::int32_t> frequency) const {
   if (!frequency || *frequency == 0) return median_weight_;
   return std::log(static_cast<double>(*frequency) / frequency_sum_);

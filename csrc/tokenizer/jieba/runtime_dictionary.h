@@ -146,6 +146,10 @@ class RuntimeDictionary {
 
   RuntimeDictionary(DictionaryEntries entries, HmmModel model,
                     std::size_t merge_threshold = kDefaultMergeThreshold);
+  // A dictionary that starts as `other` is now and changes on its own from then on. Snapshots
+  // are immutable, so the two share the current one until either changes.
+  RuntimeDictionary(const RuntimeDictionary& other);
+  RuntimeDictionary& operator=(const RuntimeDictionary&) = delete;
 
   std::shared_ptr<const DictionarySnapshot> Current() const { return std::atomic_load(&current_); }
 
