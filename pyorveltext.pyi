@@ -40,6 +40,7 @@ class BM25:
         mode: str = 'search',
         stop_words: bool = False,
         threads: Optional[int] = None,
+        hmm: bool = True,
     ) -> None: ...
     # output="dict": List[Dict[str, float]] (Dict[int, float] for int tokens); "sparse":
     # List[Dict[str, list]] with "indices" and "values"; "csr": scipy.sparse.csr_array.
@@ -51,6 +52,7 @@ class BM25:
         mode: str = 'search',
         stop_words: bool = False,
         threads: Optional[int] = None,
+        hmm: bool = True,
     ) -> Any: ...
     def encode_queries(
         self,
@@ -60,6 +62,7 @@ class BM25:
         mode: str = 'search',
         stop_words: bool = False,
         threads: Optional[int] = None,
+        hmm: bool = True,
     ) -> Any: ...
     # Read-only statistics; a merge or a load updates them.
     @property
@@ -91,10 +94,10 @@ class Jieba:
     def cut_for_search(self, sentence: _Text) -> List[str]: ...
     # Batch cuts: one word list per sentence, on `threads` threads (None: every usable core).
     def cut_many(
-        self, sentences: Sequence[_Text], threads: Optional[int] = None
+        self, sentences: Sequence[_Text], threads: Optional[int] = None, hmm: bool = True
     ) -> List[List[str]]: ...
     def cut_for_search_many(
-        self, sentences: Sequence[_Text], threads: Optional[int] = None
+        self, sentences: Sequence[_Text], threads: Optional[int] = None, hmm: bool = True
     ) -> List[List[str]]: ...
     # Pickling sends the five paths and the run-time word changes, which a worker replays on
     # the engine it builds from the files. copy.copy and copy.deepcopy give a separate object

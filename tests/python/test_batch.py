@@ -65,6 +65,13 @@ class TestCutMany:
         expected = [getattr(segmenter, mode)(t) for t in texts]
         assert getattr(segmenter, mode + "_many")(texts, threads=threads) == expected
 
+    @pytest.mark.parametrize("mode", ["default", "search"])
+    def test_hmm_switch_reaches_the_engine(self, segmenter, texts, mode):
+        # Fault: hmm=False dropped on the way, giving the HMM cut (unknown words joined).
+        method = "cut_many" if mode == "default" else "cut_for_search_many"
+        expected = [[w for w, _, _ in segmenter.tokenize(t, mode=mode, hmm=False)] for t in texts]
+        assert getattr(segmenter, method)(texts, threads=2, hmm=False) == expected
+
     def test_bytes_and_tuples_are_accepted(self, segmenter):
         items = ("北京".encode(), bytearray("清华大学".encode()), "大学")
         assert segmenter.cut_many(items) == [segmenter.cut(s) for s in items]
@@ -253,6 +260,13 @@ class TestEncodeMany:
                               "encode_query": "encode_queries"}[method])(
             texts, tokenizer=segmenter, mode=mode, stop_words=stop_words, threads=threads
         )
+        assert exact(got) == exact(expected)
+
+    def test_hmm_switch_reaches_the_counting(self, model, segmenter, texts):
+        # Fault: the encoders' hmm=False ignored, so vectors hold the HMM's words.
+        tokens = [[w for w, _, _ in segmenter.tokenize(t, mode="search", hmm=False)] for t in texts]
+        expected = [model.encode_document(t) for t in tokens]
+        got = model.encode_documents(texts, tokenizer=segmenter, hmm=False, threads=2)
         assert exact(got) == exact(expected)
 
     def test_untrained_model_raises_like_the_per_item_encoder(self, segmenter):

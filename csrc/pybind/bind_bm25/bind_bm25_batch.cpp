@@ -172,7 +172,7 @@ struct TextOptions {
 };
 
 TextOptions ReadTextOptions(py::handle tokenizer, const std::string& mode, bool stop_words,
-                            py::handle threads) {
+                            py::handle threads, bool hmm) {
   TextOptions options;
   options.analysis.threads = ThreadsArgument(threads);
   if (mode != "search" && mode != "cut") {
@@ -180,6 +180,7 @@ TextOptions ReadTextOptions(py::handle tokenizer, const std::string& mode, bool 
   }
   options.analysis.search_mode = mode == "search";
   options.analysis.drop_stop_words = stop_words;
+  options.analysis.hmm = hmm;
   if (tokenizer.is_none()) {
     if (stop_words) throw py::value_error("stop_words=True needs a tokenizer (a Jieba)");
     return options;
@@ -206,9 +207,10 @@ TextOptions ReadTextOptions(py::handle tokenizer, const std::string& mode, bool 
 // ---- the methods ----
 
 void TrainMany(ConstructedSelf<BM25> self, DocumentsArgument documents, TokenizerArgument tokenizer,
-               const std::string& mode, bool stop_words, ThreadsArgumentObject threads) {
+               const std::string& mode, bool stop_words, ThreadsArgumentObject threads,
+               bool hmm) {
   BM25& model = *self;
-  const TextOptions options = ReadTextOptions(tokenizer.object, mode, stop_words, threads.object);
+  const TextOptions options = ReadTextOptions(tokenizer.object, mode, stop_words, threads.object, hmm);
   const py::object batch = BatchSequence(documents.object, "documents");
   if (options.jieba) {
     CheckTexts(batch, "documents");
@@ -257,10 +259,10 @@ template <bool kQueries>
 TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument documents,
                                 const std::string& output, TokenizerArgument tokenizer,
                                 const std::string& mode, bool stop_words,
-                                ThreadsArgumentObject threads) {
+                                ThreadsArgumentObject threads, bool hmm) {
   const BM25& model = *self;
   const BatchOutput form = ParseBatchOutput(output);
-  const TextOptions options = ReadTextOptions(tokenizer.object, mode, stop_words, threads.object);
+  const TextOptions options = ReadTextOptions(tokenizer.object, mode, stop_words, threads.object, hmm);
   const char* name = kQueries ? "queries" : "documents";
   const py::object batch = BatchSequence(documents.object, name);
   const bool with_ids = form != BatchOutput::kDict;
@@ -329,7 +331,7 @@ void BindBM25Batch(py::module_& m) {
   auto bm25 = py::reinterpret_borrow<py::class_<BM25, std::shared_ptr<BM25>>>(m.attr("BM25"));
   bm25.def("train_many", &TrainMany, py::arg("documents"), py::arg("tokenizer") = py::none(),
            py::arg("mode") = "search", py::arg("stop_words") = false,
-           py::arg("threads") = py::none(),
+           py::arg("threads") = py::none(), py::arg("hmm").noconvert() = true,
            R"doc(Trains on a batch of documents: the same model as train() on each, in order.
 
 documents: token lists (as train takes them), or, with a tokenizer, one str or UTF-8 bytes
@@ -340,6 +342,7 @@ tokenizer: a Jieba, or None for token lists.
 stop_words: with a tokenizer, leave out the words of the stop-word file the Jieba loaded and
     words made only of white space.
 threads: None or 0 for every core the process may run on, 1 for the calling thread only.
+hmm: with a tokenizer, False segments without the HMM (tokenize(text, hmm=False)).
 
 A document of another type raises TypeError naming its index before anything is trained. A
 document with no token (an empty list, or a text with no word left) raises RuntimeError as
@@ -348,6 +351,7 @@ documents before it stay trained, as a loop calling train would leave them.)doc"
   bm25.def("encode_documents", &EncodeMany<false>, py::arg("documents"), py::arg("output") = "dict",
            py::arg("tokenizer") = py::none(), py::arg("mode") = "search",
            py::arg("stop_words") = false, py::arg("threads") = py::none(),
+           py::arg("hmm").noconvert() = true,
            R"doc(Encodes a batch of documents, one result per document, equal to encode_document.
 
 output: "dict" for a list of dicts token -> weight as encode_document returns them;
@@ -356,11 +360,12 @@ output: "dict" for a list of dicts token -> weight as encode_document returns th
     sorted by id, the weights of tokens whose ids collide summed: the form Pinecone and Qdrant
     take; "csr" for one scipy.sparse.csr_array of shape (documents, 2**32) with those ids
     (needs scipy; ImportError names it when missing).
-documents, tokenizer, mode, stop_words, threads: as for train_many. TypeError names the index
+documents, tokenizer, mode, stop_words, threads, hmm: as for train_many. TypeError names the index
     of an item of the wrong type; the model is read, never changed.)doc");
   bm25.def("encode_queries", &EncodeMany<true>, py::arg("queries"), py::arg("output") = "dict",
            py::arg("tokenizer") = py::none(), py::arg("mode") = "search",
            py::arg("stop_words") = false, py::arg("threads") = py::none(),
+           py::arg("hmm").noconvert() = true,
            R"doc(Encodes a batch of queries, one result per query, equal to encode_query.
 
 Arguments and outputs as for encode_documents; a query is scored against documents by the dot

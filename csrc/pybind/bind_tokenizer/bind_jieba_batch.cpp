@@ -24,7 +24,7 @@ namespace {
 // uneven finish cost little.
 constexpr std::size_t kChunkBytes = 256 << 10;
 
-using ManyCut = void (Jieba::*)(const std::vector<std::string_view>&, int,
+using ManyCut = void (Jieba::*)(const std::vector<std::string_view>&, int, bool,
                                 const Jieba::SpanConsumer&) const;
 
 struct WordListsName {
@@ -33,7 +33,7 @@ struct WordListsName {
 
 template <ManyCut Cut>
 TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument sentences,
-                                   ThreadsArgumentObject threads) {
+                                   ThreadsArgumentObject threads, bool hmm) {
   const int thread_count = ThreadsArgument(threads.object);
   const py::object batch = BatchSequence(sentences.object, "sentences");
   CheckTexts(batch, "sentences");
@@ -48,7 +48,7 @@ TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument se
       [&](const TextBatch& texts, Words& words) {
         // Cutting and decoding need no interpreter; only the lists below do.
         words.lists.assign(texts.texts.size(), WordList{});
-        ((*self).*Cut)(texts.texts, thread_count,
+        ((*self).*Cut)(texts.texts, thread_count, hmm,
                        [&](std::size_t index, std::vector<tokenizer::jieba::WordSpan>& spans) {
                          WordList& item = words.lists[index];
                          item.borrowed = texts.texts[index];  // held until built
@@ -73,7 +73,7 @@ void BindJiebaBatch(py::module_& m) {
   auto jieba = py::reinterpret_borrow<py::class_<Jieba, std::shared_ptr<Jieba>>>(m.attr("Jieba"));
   jieba
       .def("cut_many", &CutMany<&Jieba::CutSpansMany>, py::arg("sentences"),
-           py::arg("threads") = py::none(),
+           py::arg("threads") = py::none(), py::arg("hmm").noconvert() = true,
            R"doc(Cuts a batch of sentences, one list of words per sentence.
 
 Each list equals cut(sentence): same words, the same UnicodeDecodeError for a word that is
@@ -85,13 +85,14 @@ is released for all engine work; only building the result lists holds it.
 sentences: a list (or other iterable) of str or UTF-8 bytes; TypeError names the index of an
     item of another type.
 threads: None or 0 for every core the process may run on (its CPU affinity), 1 to cut in the
-    calling thread, n for at most n threads.)doc")
+    calling thread, n for at most n threads.
+hmm: False cuts without the HMM, as tokenize(sentence, hmm=False) does.)doc")
       .def("cut_for_search_many", &CutMany<&Jieba::CutForSearchSpansMany>, py::arg("sentences"),
-           py::arg("threads") = py::none(),
+           py::arg("threads") = py::none(), py::arg("hmm").noconvert() = true,
            R"doc(Cuts a batch of sentences in search mode, one list of words per sentence.
 
-Each list equals cut_for_search(sentence); errors, diagnostics, the lock and threads are as
-for cut_many.)doc");
+Each list equals cut_for_search(sentence); errors, diagnostics, the lock, threads and hmm are
+as for cut_many.)doc");
 }
 
 }  // namespace orvel::typing::text::pybind

@@ -78,9 +78,9 @@ bool AnalyseText(const Jieba& jieba, const TextBatch& batch, const TextAnalysis&
                  TextFailure& failure) {
   const std::string_view text = batch.texts[index];
   if (analysis.search_mode) {
-    jieba.CutForSearchSpans(text, spans);
+    jieba.CutForSearchSpans(text, analysis.hmm, spans);
   } else {
-    jieba.CutSpans(text, spans);
+    jieba.CutSpans(text, analysis.hmm, spans);
   }
   const bool check_words = batch.unchecked[index] && !IsStrictUtf8(text);
   for (const WordSpan& span : spans) {

@@ -17,6 +17,7 @@ namespace orvel::typing::text {
 struct TextAnalysis {
   bool search_mode = true;       // cut_for_search words; false: cut words
   bool drop_stop_words = false;  // words of the Jieba's stop-word file and white-space words
+  bool hmm = true;               // false: the cut without HMM recognition of unknown words
   int threads = 0;               // 0: every core the process may run on; 1: the caller only
 };
 

@@ -102,10 +102,11 @@ class Jieba {
   // diagnostic line included. `consume` runs on the thread that cut the sentence, once per
   // index, never twice at once for one index; the first exception it throws stops the batch
   // and is rethrown here. Defined in jieba_batch.cpp.
-  void CutSpansMany(const std::vector<std::string_view>& sentences, int threads,
+  // `hmm` false cuts without the HMM, as the CutSpans overloads taking it do.
+  void CutSpansMany(const std::vector<std::string_view>& sentences, int threads, bool hmm,
                     const SpanConsumer& consume) const;
   void CutForSearchSpansMany(const std::vector<std::string_view>& sentences, int threads,
-                             const SpanConsumer& consume) const;
+                             bool hmm, const SpanConsumer& consume) const;
 
   // Whether `word` is a line of the stop-word file this object loaded (exact bytes).
   bool IsStopWord(std::string_view word) const;
