@@ -67,8 +67,9 @@ int main(int argc, char** argv) {
   batch.unchecked.assign(lines.size(), false);
   std::printf("corpus: %zu texts, %.1f MB\n", lines.size(), static_cast<double>(bytes) / 1e6);
   for (int threads : {1, 2}) {
-    Report("engine cut_for_search", threads, bytes, rounds,
-           [&] { jieba.CutForSearchSpansMany(batch.texts, threads, true, [](std::size_t, auto&) {}); });
+    Report("engine cut_for_search", threads, bytes, rounds, [&] {
+      jieba.CutForSearchSpansMany(batch.texts, threads, true, [](std::size_t, auto&) {});
+    });
     Report("cut_for_search + count", threads, bytes, rounds, [&] {
       TextAnalysis analysis;
       analysis.threads = threads;

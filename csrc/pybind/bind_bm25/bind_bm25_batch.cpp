@@ -207,10 +207,10 @@ TextOptions ReadTextOptions(py::handle tokenizer, const std::string& mode, bool 
 // ---- the methods ----
 
 void TrainMany(ConstructedSelf<BM25> self, DocumentsArgument documents, TokenizerArgument tokenizer,
-               const std::string& mode, bool stop_words, ThreadsArgumentObject threads,
-               bool hmm) {
+               const std::string& mode, bool stop_words, ThreadsArgumentObject threads, bool hmm) {
   BM25& model = *self;
-  const TextOptions options = ReadTextOptions(tokenizer.object, mode, stop_words, threads.object, hmm);
+  const TextOptions options =
+      ReadTextOptions(tokenizer.object, mode, stop_words, threads.object, hmm);
   const py::object batch = BatchSequence(documents.object, "documents");
   if (options.jieba) {
     CheckTexts(batch, "documents");
@@ -262,7 +262,8 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
                                 ThreadsArgumentObject threads, bool hmm) {
   const BM25& model = *self;
   const BatchOutput form = ParseBatchOutput(output);
-  const TextOptions options = ReadTextOptions(tokenizer.object, mode, stop_words, threads.object, hmm);
+  const TextOptions options =
+      ReadTextOptions(tokenizer.object, mode, stop_words, threads.object, hmm);
   const char* name = kQueries ? "queries" : "documents";
   const py::object batch = BatchSequence(documents.object, name);
   const bool with_ids = form != BatchOutput::kDict;

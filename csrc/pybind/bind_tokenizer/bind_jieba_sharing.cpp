@@ -40,8 +40,8 @@ std::vector<DictionaryChange> ChangesFromList(const py::list& list) {
     const auto fields = item.cast<py::tuple>();
     if (fields.size() != 4) throw py::value_error("unsupported Jieba pickle state");
     DictionaryChange change;
-    change.op = fields[0].cast<int>() == 0 ? DictionaryChange::Op::kAdd
-                                           : DictionaryChange::Op::kDelete;
+    change.op =
+        fields[0].cast<int>() == 0 ? DictionaryChange::Op::kAdd : DictionaryChange::Op::kDelete;
     change.word = fields[1].cast<std::string>();
     if (!fields[2].is_none()) change.frequency = fields[2].cast<std::int32_t>();
     change.tag = fields[3].cast<std::string>();
@@ -68,18 +68,17 @@ void BindJiebaSharing(py::module_& m) {
                               py::bytes(paths.stop_words), ChangesToList((*self).Changes()));
       },
       [](const py::tuple& state) {
-        const bool v1 = state.size() == 6 && py::isinstance<py::int_>(state[0]) &&
-                        state[0].cast<int>() == 1;
+        const bool v1 =
+            state.size() == 6 && py::isinstance<py::int_>(state[0]) && state[0].cast<int>() == 1;
         const bool v2 = state.size() == 7 && py::isinstance<py::int_>(state[0]) &&
                         state[0].cast<int>() == 2 && py::isinstance<py::list>(state[6]);
         if (!v1 && !v2) throw py::value_error("unsupported Jieba pickle state");
         std::vector<DictionaryChange> changes;
         if (v2) changes = ChangesFromList(state[6].cast<py::list>());
-        auto jieba = std::make_shared<Jieba>(state[1].cast<std::string>(),
-                                             state[2].cast<std::string>(),
-                                             state[3].cast<std::string>(),
-                                             state[4].cast<std::string>(),
-                                             state[5].cast<std::string>());
+        auto jieba =
+            std::make_shared<Jieba>(state[1].cast<std::string>(), state[2].cast<std::string>(),
+                                    state[3].cast<std::string>(), state[4].cast<std::string>(),
+                                    state[5].cast<std::string>());
         if (!changes.empty()) jieba->ApplyChanges(changes);
         return jieba;
       }));
@@ -87,7 +86,8 @@ void BindJiebaSharing(py::module_& m) {
   // immutable loaded data with the original (no files read), and a deep copy may as well.
   const auto copy = [](Self self) { return std::make_shared<Jieba>(*self); };
   cls.def("__copy__", copy);
-  cls.def("__deepcopy__", [copy](Self self, py::handle) { return copy(self); }, py::arg("memo"));
+  cls.def(
+      "__deepcopy__", [copy](Self self, py::handle) { return copy(self); }, py::arg("memo"));
 }
 
 }  // namespace orvel::typing::text::pybind

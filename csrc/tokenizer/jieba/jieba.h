@@ -105,8 +105,8 @@ class Jieba {
   // `hmm` false cuts without the HMM, as the CutSpans overloads taking it do.
   void CutSpansMany(const std::vector<std::string_view>& sentences, int threads, bool hmm,
                     const SpanConsumer& consume) const;
-  void CutForSearchSpansMany(const std::vector<std::string_view>& sentences, int threads,
-                             bool hmm, const SpanConsumer& consume) const;
+  void CutForSearchSpansMany(const std::vector<std::string_view>& sentences, int threads, bool hmm,
+                             const SpanConsumer& consume) const;
 
   // Whether `word` is a line of the stop-word file this object loaded (exact bytes).
   bool IsStopWord(std::string_view word) const;
