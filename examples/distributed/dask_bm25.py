@@ -35,6 +35,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from shard_work import (  # noqa: E402
     Analysis,
     RowReport,
+    jieba_from,
     lines_of,
     merge_results,
     train_shard,
@@ -135,18 +136,6 @@ def read_corpus(source: str, column: str, blocksize: str = "64MiB") -> Texts:
     # dask.bag.read_text spends on the same lines, which would be a large part of training's.
     _, blocks = read_bytes(source, delimiter=b"\n", blocksize=blocksize, sample=False)
     return db.from_delayed([delayed(lines_of, pure=True)(block) for block in blocks[0]])
-
-
-def jieba_from(data: pathlib.Path) -> Jieba:
-    # Absolute paths, so that workers with another working directory find the files.
-    data = data.resolve()
-    return Jieba(
-        dict_path=str(data / "jieba.dict.utf8"),
-        hmm_path=str(data / "hmm_model.utf8"),
-        user_dict_path=str(data / "user.dict.utf8"),
-        idf_path=str(data / "idf.utf8"),
-        stop_word_path=str(data / "stop_words.utf8"),
-    )
 
 
 def main() -> None:

@@ -11,6 +11,7 @@ few are described so that the user can find them.
 from __future__ import annotations
 
 import dataclasses
+import pathlib
 from typing import Any, Iterable, List, Optional, Sequence, Tuple
 
 from pyorveltext import BM25, Jieba
@@ -41,6 +42,19 @@ class RowReport:
     def __str__(self) -> str:
         text = f"{self.rows} rows: {self.used} used, {self.empty} empty, {self.bad} bad"
         return text + "".join("\n  " + s for s in self.samples)
+
+
+def jieba_from(data: pathlib.Path) -> Jieba:
+    """The Jieba of the five data files in `data` (as pyorveltext-data writes them)."""
+    # Absolute paths, so that workers with another working directory find the files.
+    data = data.resolve()
+    return Jieba(
+        dict_path=str(data / "jieba.dict.utf8"),
+        hmm_path=str(data / "hmm_model.utf8"),
+        user_dict_path=str(data / "user.dict.utf8"),
+        idf_path=str(data / "idf.utf8"),
+        stop_word_path=str(data / "stop_words.utf8"),
+    )
 
 
 def check_row(row: Any) -> Optional[str]:

@@ -27,7 +27,14 @@ from pyspark.sql import DataFrame, SparkSession
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
-from shard_work import Analysis, RowReport, encode_shard, merge_results, train_shard  # noqa: E402
+from shard_work import (  # noqa: E402
+    Analysis,
+    RowReport,
+    encode_shard,
+    jieba_from,
+    merge_results,
+    train_shard,
+)
 
 from pyorveltext import BM25, Jieba  # noqa: E402
 
@@ -135,18 +142,6 @@ def write_document_vectors(
     bad = written.filter(written["indices"].isNull()).count()
     empty = written.filter("size(indices) = 0").count()
     return RowReport(rows=rows, used=rows - bad - empty, empty=empty, bad=bad)
-
-
-def jieba_from(data: pathlib.Path) -> Jieba:
-    # Absolute paths, so that executors with another working directory find the files.
-    data = data.resolve()
-    return Jieba(
-        dict_path=str(data / "jieba.dict.utf8"),
-        hmm_path=str(data / "hmm_model.utf8"),
-        user_dict_path=str(data / "user.dict.utf8"),
-        idf_path=str(data / "idf.utf8"),
-        stop_word_path=str(data / "stop_words.utf8"),
-    )
 
 
 def main() -> None:

@@ -1,10 +1,13 @@
 """What the Dask and Spark example tests share: the corpus with bad rows in it, and the
 single-process model and vectors the engines must reproduce exactly."""
 import importlib
+import os
 import pathlib
 import sys
 
-from pyorveltext import BM25
+import pytest
+
+from pyorveltext import BM25, Jieba
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples" / "distributed"
 CORPUS = (EXAMPLES.parent / "data" / "corpus.txt").read_text(encoding="utf-8").splitlines()
@@ -45,3 +48,16 @@ def import_example(name):
         return importlib.import_module(name)
     finally:
         sys.path.remove(str(EXAMPLES))
+
+
+# Fixtures both engines' tests import by name.
+@pytest.fixture(scope="module")
+def worker_jieba(jieba_paths):
+    # Absolute paths: workers need not share the test's working directory.
+    return Jieba(**{k: os.path.abspath(v) for k, v in jieba_paths.items()})
+
+
+@pytest.fixture(scope="module")
+def reference(worker_jieba, tmp_path_factory):
+    model = single_process_model(worker_jieba, good_texts(rows_with_faults()))
+    return model, dump_bytes(model, tmp_path_factory.mktemp("ref") / "model.json")

@@ -8,6 +8,7 @@ import pytest
 from distributed_support import (
     BAD_ROWS, EMPTY_ROWS, dump_bytes, good_texts, import_example, rows_with_faults,
     single_process_model,
+    worker_jieba, reference,  # noqa: F401 (fixtures)
 )
 
 dask = pytest.importorskip("dask")
@@ -35,20 +36,6 @@ def client():
         n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
     ) as cluster, distributed.Client(cluster) as client:
         yield client
-
-
-@pytest.fixture(scope="module")
-def worker_jieba(jieba_paths):
-    # Absolute paths: workers need not share the test's working directory.
-    from pyorveltext import Jieba
-
-    return Jieba(**{k: os.path.abspath(v) for k, v in jieba_paths.items()})
-
-
-@pytest.fixture(scope="module")
-def reference(worker_jieba, tmp_path_factory):
-    model = single_process_model(worker_jieba, good_texts(rows_with_faults()))
-    return model, dump_bytes(model, tmp_path_factory.mktemp("ref") / "model.json")
 
 
 def check_report(report):

@@ -5,20 +5,12 @@
 #include <stdexcept>
 
 #include "search/bm25/model_file.h"
+#include "search/bm25/saturating_add.h"
 
 namespace orvel::typing::text {
 namespace {
 
 const char kEmptyTrainingMessage[] = "trainning tokens_vec should not be empty";
-
-// Counters stop at the largest 64-bit value instead of overflowing. Training alone never gets
-// there, but a loaded model text may hold any 64-bit count.
-void saturating_add(int64_t& counter, int64_t amount) {
-  if (__builtin_add_overflow(counter, amount, &counter)) {
-    counter =
-        amount > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-  }
-}
 
 // c / (K + c) for every counted token; the map holds counts on entry and weights on exit.
 template <typename Key>
