@@ -3,7 +3,7 @@
 Cuts distinct real-text pieces of a fixed byte size with one thread and with two threads
 sharing one Jieba, and prints MB/s and the 2T/1T ratio per piece size. Run it against a build
 that always releases the lock (-DORVEL_RELEASE_BYTES=0) and one that never does
-(-DORVEL_RELEASE_BYTES=1000000000) to place the threshold in bind_jieba.cpp; run it against
+(-DORVEL_RELEASE_BYTES=1000000000) to place the threshold in lock_release.h; run it against
 the default build to check that short pieces keep 2T/1T >= 0.95 and 4 KB pieces reach 1.4.
 Usage: PYTHONPATH=build/dev python benchmarks/gil_threshold.py [--mb 4] [--repeat 3]
 """

@@ -104,6 +104,29 @@ TEST(WordCounterTest, CountsEveryDistinctWordThroughGrowth) {
   EXPECT_EQ(counted, expected);
 }
 
+// Fault: counting by hash and sorting by an eight-byte prefix must still give std::map's key
+// order: tokens equal in their first eight bytes, a zero byte against the padding, bytes above
+// 0x7F as unsigned, and repeats counted once each.
+TEST(BatchTermsTest, CountedTermsFollowByteOrder) {
+  const std::vector<std::string> tokens{
+      "abcdefghZ", "abcdefgh", std::string("ab\0", 3), "ab", "\xE4\xB8\xAD", "z", "ab", "abcdefghA",
+      "z",         "ab"};
+  std::map<std::string, std::uint32_t> expected;
+  for (const std::string& token : tokens) ++expected[token];
+  std::vector<std::string_view> views(tokens.begin(), tokens.end());
+  ItemTerms item;
+  typing::text::CountTokens(views, true, item);
+  ASSERT_EQ(item.terms.size(), expected.size());
+  EXPECT_EQ(item.length, tokens.size());
+  std::size_t i = 0;
+  for (const auto& [token, count] : expected) {
+    EXPECT_EQ(item.terms[i].token, token) << i;
+    EXPECT_EQ(item.terms[i].count, count) << token;
+    EXPECT_EQ(item.terms[i].id, MurmurHash3X86_32(token)) << token;
+    ++i;
+  }
+}
+
 BM25 TrainedModel() {
   BM25 model(0.75, 1.2);
   model.train(std::vector<std::string>{"a", "b", "a", "中文"});

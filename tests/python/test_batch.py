@@ -72,6 +72,14 @@ class TestCutMany:
         expected = [[w for w, _, _ in segmenter.tokenize(t, mode=mode, hmm=False)] for t in texts]
         assert getattr(segmenter, method)(texts, threads=2, hmm=False) == expected
 
+    def test_equal_words_share_one_str(self, segmenter):
+        # Fault: the batch's str cache unused (one str per occurrence: results twice as large),
+        # or a word too long for the cache built wrongly.
+        items = ["北京大学", b"\xe5\x8c\x97\xe4\xba\xac\xe5\xa4\xa7\xe5\xad\xa6", "x" * 60]
+        lists = segmenter.cut_many(items, threads=1)
+        assert lists == [segmenter.cut(s) for s in items]
+        assert lists[0][0] is lists[1][0]
+
     def test_bytes_and_tuples_are_accepted(self, segmenter):
         items = ("北京".encode(), bytearray("清华大学".encode()), "大学")
         assert segmenter.cut_many(items) == [segmenter.cut(s) for s in items]

@@ -2,6 +2,7 @@
 
 #include <pybind11/numpy.h>
 
+#include <cstring>
 #include <memory>
 
 namespace orvel::typing::text::pybind {
@@ -27,15 +28,32 @@ py::object Steal(PyObject* object) {
 
 // The key encode_document / encode_query return for a term: str decoded strictly (a token
 // that is not UTF-8 raises UnicodeDecodeError as there), or int.
-py::object TermKey(const ItemTerms& item, const TermCount& term) {
+py::object TermKey(const ItemTerms& item, const TermCount& term, WordStrCache& strs) {
   if (item.integer) return Steal(PyLong_FromLongLong(term.integer));
   // An exact str the caller passed is the key encode_document would build: same text.
   if (term.origin)
     return py::reinterpret_borrow<py::object>(
         static_cast<PyObject*>(const_cast<void*>(term.origin)));
-  return Steal(
-      PyUnicode_DecodeUTF8(term.token.data(), static_cast<Py_ssize_t>(term.token.size()), nullptr));
+  return Steal(strs.Get(term.token, WordHash(term.token)));
 }
+
+// One float per distinct weight of an item: a document's terms that occur equally often
+// weigh the same, and most occur once. Compared bit for bit, so the value is never changed.
+class ItemFloats {
+ public:
+  py::object Get(double value) {
+    for (const auto& [bits, object] : floats_) {
+      if (std::memcmp(&bits, &value, sizeof value) == 0) return object;
+    }
+    py::object object = Steal(PyFloat_FromDouble(value));
+    if (floats_.size() < kKept) floats_.emplace_back(value, object);
+    return object;
+  }
+
+ private:
+  static constexpr std::size_t kKept = 8;  // a linear scan stays cheaper than allocating
+  std::vector<std::pair<double, py::object>> floats_;
+};
 
 }  // namespace
 
@@ -59,34 +77,39 @@ BatchOutput ParseBatchOutput(const std::string& output) {
 BatchResults::BatchResults(BatchOutput output, std::size_t items)
     : output_(output), items_(items), list_(output == BatchOutput::kCsr ? 0 : items) {}
 
-void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights) {
+void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights,
+                       const std::vector<std::pair<std::uint32_t, double>>* entries) {
+  ItemFloats floats;
   if (output_ == BatchOutput::kDict) {
     py::dict result;
     for (std::size_t i = 0; i < item.terms.size(); ++i) {
-      py::object weight = Steal(PyFloat_FromDouble(weights[i]));
-      if (PyDict_SetItem(result.ptr(), TermKey(item, item.terms[i]).ptr(), weight.ptr()) != 0) {
+      if (PyDict_SetItem(result.ptr(), TermKey(item, item.terms[i], keys_).ptr(),
+                         floats.Get(weights[i]).ptr()) != 0) {
         throw py::error_already_set();
       }
     }
     PyList_SET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(next_++), result.release().ptr());
     return;
   }
-  SparseEntries(item, weights, entries_);
+  if (!entries) {
+    SparseEntries(item, weights, entries_);
+    entries = &entries_;
+  }
   if (output_ == BatchOutput::kCsr) {
-    for (const auto& [id, weight] : entries_) {
+    for (const auto& [id, weight] : *entries) {
       columns_.push_back(id);
       data_.push_back(weight);
     }
     row_starts_.push_back(static_cast<std::int64_t>(data_.size()));
     return;
   }
-  py::list indices(entries_.size());
-  py::list values(entries_.size());
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
+  py::list indices(entries->size());
+  py::list values(entries->size());
+  for (std::size_t i = 0; i < entries->size(); ++i) {
     PyList_SET_ITEM(indices.ptr(), static_cast<Py_ssize_t>(i),
-                    Steal(PyLong_FromUnsignedLong(entries_[i].first)).release().ptr());
+                    Steal(ids_.Get((*entries)[i].first)).release().ptr());
     PyList_SET_ITEM(values.ptr(), static_cast<Py_ssize_t>(i),
-                    Steal(PyFloat_FromDouble(entries_[i].second)).release().ptr());
+                    floats.Get((*entries)[i].second).release().ptr());
   }
   py::dict result;
   result[indices_key_] = std::move(indices);

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "pybind/object_cache.h"
 #include "search/bm25/batch_terms.h"
 
 namespace orvel::typing::text::pybind {
@@ -24,8 +25,10 @@ class BatchResults {
  public:
   BatchResults(BatchOutput output, std::size_t items);
 
-  // The next item: its counted terms and their weights (in term order).
-  void Add(const ItemTerms& item, const std::vector<double>& weights);
+  // The next item: its counted terms and their weights (in term order), and for "sparse" and
+  // "csr" its SparseEntries when they were already made off the lock (else they are made here).
+  void Add(const ItemTerms& item, const std::vector<double>& weights,
+           const std::vector<std::pair<std::uint32_t, double>>* entries = nullptr);
 
   // A list of dicts (token -> weight, in key order), a list of {"indices", "values"} dicts,
   // or one scipy.sparse.csr_array of shape (items, 2**32).
@@ -39,6 +42,9 @@ class BatchResults {
   pybind11::str indices_key_{"indices"};
   pybind11::str values_key_{"values"};
   std::vector<std::pair<std::uint32_t, double>> entries_;
+  // Result objects shared across items, as equal words share one str in cut_many.
+  WordStrCache keys_;
+  IdIntCache ids_;
   // "csr": the arrays scipy takes, filled as items come.
   std::vector<double> data_;
   std::vector<std::int64_t> columns_;

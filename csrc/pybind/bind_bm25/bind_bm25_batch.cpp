@@ -281,23 +281,50 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
   };
   if (options.jieba) {
     CheckTexts(batch, name);
+    using Entries = std::vector<std::pair<std::uint32_t, double>>;
     struct Counted {
       std::vector<ItemTerms> items;
       TextFailure failure;
+      // Documents are weighed (and their sparse entries sorted) off the lock as well.
+      std::vector<std::vector<double>> weights;
+      std::vector<Entries> entries;
     };
+    // Document weights need only these three numbers, read once here under the lock: another
+    // thread training the model meanwhile cannot change a batch halfway. Query weights read
+    // the token table, so they are made under the lock, below.
+    // An untrained model raises at the first document with a word, as a loop would, below.
+    const bool weigh_early = !kQueries && CanEncode(model);
+    const DocumentScale scale(model);
     const bool overlap = tokenizer::jieba::BatchThreads(options.analysis.threads, size) > 1;
     ForEachChunk<Counted>(
         batch, kEncodeChunkBytes, overlap,
         [&](const TextBatch& texts, Counted& counted) {
-          // Never reads the model: that happens under the lock, below.
+          // Never reads the model: its numbers were copied into `scale` beforehand.
           counted.failure =
               CountTexts(*options.jieba, texts, options.analysis, with_ids, counted.items);
+          if (!weigh_early) return;
+          const std::size_t end = counted.failure.kind != TextFailure::Kind::kNone
+                                      ? counted.failure.index
+                                      : counted.items.size();
+          counted.weights.resize(end);
+          if (with_ids) counted.entries.resize(end);
+          for (std::size_t i = 0; i < end; ++i) {
+            DocumentWeights(scale, counted.items[i], counted.weights[i]);
+            if (with_ids) SparseEntries(counted.items[i], counted.weights[i], counted.entries[i]);
+          }
         },
         [&](const TextBatch&, std::size_t, Counted& counted) {
           const bool failed = counted.failure.kind != TextFailure::Kind::kNone;
           const std::size_t end = failed ? counted.failure.index : counted.items.size();
           for (std::size_t i = 0; i < end; ++i) {
-            add(counted.items[i]);
+            if (weigh_early) {
+              results.Add(counted.items[i], counted.weights[i],
+                          with_ids ? &counted.entries[i] : nullptr);
+              counted.weights[i] = {};
+              if (with_ids) counted.entries[i] = {};
+            } else {
+              add(counted.items[i]);
+            }
             counted.items[i] = ItemTerms{};  // free as we go
           }
           if (failed) RaiseTextFailure(counted.failure);
@@ -362,7 +389,9 @@ output: "dict" for a list of dicts token -> weight as encode_document returns th
     take; "csr" for one scipy.sparse.csr_array of shape (documents, 2**32) with those ids
     (needs scipy; ImportError names it when missing).
 documents, tokenizer, mode, stop_words, threads, hmm: as for train_many. TypeError names the index
-    of an item of the wrong type; the model is read, never changed.)doc");
+    of an item of the wrong type; the model is read, never changed (with a tokenizer, as it
+    stood when the call began). Equal keys, ids and weights across the results may be one
+    shared object, which keeps the results of a large batch small.)doc");
   bm25.def("encode_queries", &EncodeMany<true>, py::arg("queries"), py::arg("output") = "dict",
            py::arg("tokenizer") = py::none(), py::arg("mode") = "search",
            py::arg("stop_words") = false, py::arg("threads") = py::none(),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pybind/bind_tokenizer/bind_jieba_analyzer.h"
+#include "pybind/bind_tokenizer/lock_release.h"
 #include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
 #include "tokenizer/jieba/errors.h"
@@ -40,23 +41,6 @@ void TranslateFileOpenError(std::exception_ptr error) {
   }
 }
 
-// Sentences shorter than this are cut with the interpreter lock held, the way numpy keeps
-// the lock for small arrays. Cutting runs at about 17 ns per byte; an uncontended release and
-// retake of the lock costs about 0.2 us, but when two threads call cut, each release hands the
-// lock to the other thread, a futex wake and a context switch of several microseconds, which
-// is the engine work of a few hundred bytes. Golden lines (about 50 bytes) therefore gain
-// nothing from releasing and two threads ran at 0.7x one thread; 4 KB pieces gain nearly 2x.
-// benchmarks/gil_threshold.py measures both sides (build with -DORVEL_RELEASE_BYTES=0 and
-// =1000000000 and compare 2T/1T per piece size); our first run was on a heavily loaded
-// machine and could only bound the crossover to a few hundred bytes, so 512 is chosen to keep
-// every short sentence on the locked path with a margin. On a quiet machine, two threads
-// sharing one Jieba then ran at 1.00x one thread on the corpus's short lines and 1.98x on
-// 4 KB pieces (benchmarks/batch_bench.py). Results never depend on it.
-#ifndef ORVEL_RELEASE_BYTES
-#define ORVEL_RELEASE_BYTES 512
-#endif
-constexpr std::size_t kReleaseLockBytes = ORVEL_RELEASE_BYTES;
-
 // One cut mode as a method body: cuts and decodes the words, without the interpreter lock for
 // long sentences, and hands them back for the list to be built under the lock.
 template <void (Jieba::*CutMode)(std::string_view, std::vector<tokenizer::jieba::WordSpan>&) const>
@@ -67,12 +51,7 @@ WordList CutWords(ConstructedSelf<Jieba> self, std::string sentence) {
     ((*self).*CutMode)(result.sentence, result.spans);
     result.Decode();
   };
-  if (result.sentence.size() < kReleaseLockBytes) {
-    cut();
-  } else {
-    py::gil_scoped_release unlocked;
-    cut();
-  }
+  RunReleasingLockIfLong(result.sentence.size(), cut);
   return result;
 }
 

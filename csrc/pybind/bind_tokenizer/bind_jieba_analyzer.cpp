@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "pybind/bind_tokenizer/lock_release.h"
 #include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
 
@@ -208,14 +209,13 @@ TokenList Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::st
   const TokenMode token_mode = ToMode(mode);
   std::vector<Token> tokens;
   WordList words;
-  {
-    py::gil_scoped_release release;
+  RunReleasingLockIfLong(sentence.bytes.size(), [&] {
     (*self).Tokenize(sentence.bytes, token_mode, hmm, tokens);
     words.spans.reserve(tokens.size());
     for (const Token& token : tokens) words.spans.push_back({token.byte_begin, token.byte_end});
     words.sentence = std::move(sentence.bytes);
     words.Decode();
-  }
+  });
   py::list strs = WordsOf(words);
   py::list result =
       py::reinterpret_steal<py::list>(Checked(PyList_New(static_cast<Py_ssize_t>(tokens.size()))));
@@ -234,22 +234,23 @@ TokenList Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::st
 WordList CutAll(ConstructedSelf<Jieba> self, std::string sentence) {
   WordList result;
   result.sentence = std::move(sentence);
-  (*self).CutAllSpans(result.sentence, result.spans);
-  result.Decode();
+  RunReleasingLockIfLong(result.sentence.size(), [&] {
+    (*self).CutAllSpans(result.sentence, result.spans);
+    result.Decode();
+  });
   return result;
 }
 
 TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
   std::vector<tokenizer::jieba::TaggedWord> tagged;
   WordList words;
-  {
-    py::gil_scoped_release release;
+  RunReleasingLockIfLong(sentence.bytes.size(), [&] {
     (*self).Tag(sentence.bytes, hmm, tagged);
     words.spans.reserve(tagged.size());
     for (const auto& word : tagged) words.spans.push_back(word.span);
     words.sentence = std::move(sentence.bytes);
     words.Decode();
-  }
+  });
   py::list strs = WordsOf(words);
   // A sentence uses few distinct tags: each becomes one str.
   std::unordered_map<std::string, py::str> tags;
@@ -269,10 +270,8 @@ TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
 KeywordList ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, TopK top_k,
                             bool with_weights) {
   std::vector<tokenizer::jieba::Keyword> keywords;
-  {
-    py::gil_scoped_release release;
-    (*self).ExtractKeywords(sentence.bytes, top_k.value, keywords);
-  }
+  RunReleasingLockIfLong(sentence.bytes.size(),
+                         [&] { (*self).ExtractKeywords(sentence.bytes, top_k.value, keywords); });
   py::list result = py::reinterpret_steal<py::list>(
       Checked(PyList_New(static_cast<Py_ssize_t>(keywords.size()))));
   for (std::size_t i = 0; i < keywords.size(); ++i) {
@@ -335,8 +334,7 @@ void BindJiebaAnalyzer(py::class_<Jieba, std::shared_ptr<Jieba>>& cls) {
 
   cls.def("cut_all", &CutAll, py::arg("sentence"),
           "Full mode: every dictionary word in the sentence, overlapping, by position and then\n"
-          "length, with each single character that no such word covers.",
-          py::call_guard<py::gil_scoped_release>());
+          "length, with each single character that no such word covers.");
 
   cls.def("tag", &Tag, py::arg("sentence"), py::arg("hmm").noconvert() = true,
           "The words of cut (of the cut without HMM when hmm=False), each as a (word, tag)\n"

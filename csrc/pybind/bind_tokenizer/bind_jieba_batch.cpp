@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "pybind/batch_input.h"
-#include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
+#include "pybind/object_cache.h"
 #include "pybind/typed_object.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"
@@ -18,10 +18,10 @@ using tokenizer::jieba::Jieba;
 
 namespace {
 
-// Text per chunk: the words of a chunk wait as spans and code points until their lists are
-// built, so a chunk bounds that extra memory and, kept this small, is still in cache when the
-// lists are built; it is still about 5 ms of work, so starting the threads per chunk and their
-// uneven finish cost little.
+// Text per chunk: the words of a chunk wait as spans and hashes until their lists are built, so a
+// chunk bounds that extra memory and, kept this small, is still in cache when the lists are built;
+// it is still about 5 ms of work, so starting the threads per chunk and their uneven finish cost
+// little.
 constexpr std::size_t kChunkBytes = 256 << 10;
 
 using ManyCut = void (Jieba::*)(const std::vector<std::string_view>&, int, bool,
@@ -31,6 +31,29 @@ struct WordListsName {
   static constexpr auto kName = py::detail::const_name("List[List[str]]");
 };
 
+// One sentence's words as they wait for their list: byte spans into the sentence (which the
+// chunk holds) and each word's hash for the batch's WordStrCache. Nothing is decoded off the
+// lock: most words are found in the cache, and the rest decode straight into their str.
+struct SpanList {
+  std::vector<tokenizer::jieba::WordSpan> spans;
+  std::vector<std::uint64_t> hashes;
+};
+
+PyObject* SpansToList(std::string_view text, const SpanList& words, WordStrCache& strs) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(words.spans.size()));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < words.spans.size(); ++i) {
+    const tokenizer::jieba::WordSpan& span = words.spans[i];
+    PyObject* str = strs.Get(text.substr(span.begin, span.end - span.begin), words.hashes[i]);
+    if (!str) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), str);
+  }
+  return list;
+}
+
 template <ManyCut Cut>
 TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument sentences,
                                    ThreadsArgumentObject threads, bool hmm) {
@@ -39,29 +62,34 @@ TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument se
   CheckTexts(batch, "sentences");
   py::list result(PyTuple_GET_SIZE(batch.ptr()));
   struct Words {
-    std::vector<WordList> lists;
+    std::vector<SpanList> lists;
   };
   const bool overlap =
       tokenizer::jieba::BatchThreads(thread_count, PyTuple_GET_SIZE(batch.ptr())) > 1;
+  WordStrCache strs;  // declared after `result`, so released first, with the lock held
   ForEachChunk<Words>(
       batch, kChunkBytes, overlap,
       [&](const TextBatch& texts, Words& words) {
-        // Cutting and decoding need no interpreter; only the lists below do.
-        words.lists.assign(texts.texts.size(), WordList{});
-        ((*self).*Cut)(texts.texts, thread_count, hmm,
-                       [&](std::size_t index, std::vector<tokenizer::jieba::WordSpan>& spans) {
-                         WordList& item = words.lists[index];
-                         item.borrowed = texts.texts[index];  // held until built
-                         item.spans = spans;
-                         item.Decode();
-                       });
+        // Cutting and hashing need no interpreter; only the lists below do.
+        words.lists.assign(texts.texts.size(), SpanList{});
+        ((*self).*Cut)(
+            texts.texts, thread_count, hmm,
+            [&](std::size_t index, std::vector<tokenizer::jieba::WordSpan>& spans) {
+              SpanList& item = words.lists[index];
+              const std::string_view text = texts.texts[index];
+              item.spans = spans;
+              item.hashes.reserve(spans.size());
+              for (const tokenizer::jieba::WordSpan& span : spans) {
+                item.hashes.push_back(WordHash(text.substr(span.begin, span.end - span.begin)));
+              }
+            });
       },
-      [&](const TextBatch&, std::size_t first, Words& words) {
+      [&](const TextBatch& texts, std::size_t first, Words& words) {
         for (std::size_t i = 0; i < words.lists.size(); ++i) {
-          PyObject* list = WordListToPython(words.lists[i]);
+          PyObject* list = SpansToList(texts.texts[i], words.lists[i], strs);
           if (!list) throw py::error_already_set();
           PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(first + i), list);
-          words.lists[i] = WordList{};  // free as we go
+          words.lists[i] = SpanList{};  // free as we go
         }
       });
   return {result};
@@ -80,7 +108,8 @@ Each list equals cut(sentence): same words, the same UnicodeDecodeError for a wo
 not valid UTF-8, the same diagnostic line for an undecodable sentence. Sentences are cut a
 chunk of about 256 KB at a time before their lists are built, so when a word raises, the
 diagnostic lines of later sentences of its chunk may already be printed. The interpreter lock
-is released for all engine work; only building the result lists holds it.
+is released for all engine work; only building the result lists holds it. Equal words of one
+batch are one shared str, which keeps the results of a large batch small.
 
 sentences: a list (or other iterable) of str or UTF-8 bytes; TypeError names the index of an
     item of another type.

@@ -30,13 +30,60 @@ void CountSorted(const std::vector<Token>& tokens, ItemTerms& item, Fill fill) {
 }  // namespace
 
 void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item) {
-  // string_view compares bytes as unsigned char, the order std::map<std::string, ...> uses.
-  std::sort(tokens.begin(), tokens.end());
+  // Sorting every token, repeats included, took more time than cutting the text: most of a
+  // document's tokens are repeats, and each comparison is a memcmp. So the distinct tokens are
+  // found by hashing, and only they are sorted, by their first eight bytes as one integer
+  // (the whole of most Chinese words) and by the bytes only when those are equal. The order
+  // is the bytes' as unsigned char, the order std::map<std::string, ...> uses.
+  item.terms.clear();
+  item.length = tokens.size();
   item.integer = false;
-  CountSorted(tokens, item, [&](std::string_view token, TermCount& term) {
-    term.token = token;
-    if (with_ids) term.id = MurmurHash3X86_32(token);
+  std::size_t slot_count = 16;
+  while (slot_count < 2 * tokens.size()) slot_count *= 2;
+  std::vector<std::uint32_t> slots(slot_count, 0);  // term index + 1; 0 is free
+  std::vector<std::uint32_t> hashes;
+  hashes.reserve(tokens.size());
+  for (const std::string_view token : tokens) {
+    const std::uint32_t hash = MurmurHash3X86_32(token);
+    std::size_t slot = hash & (slot_count - 1);
+    while (slots[slot] != 0) {
+      const std::size_t index = slots[slot] - 1;
+      if (hashes[index] == hash && item.terms[index].token == token) break;
+      slot = (slot + 1) & (slot_count - 1);
+    }
+    if (slots[slot] == 0) {
+      TermCount term;
+      term.token = token;
+      if (with_ids) term.id = hash;
+      item.terms.push_back(term);
+      hashes.push_back(hash);
+      slots[slot] = static_cast<std::uint32_t>(item.terms.size());
+    }
+    ++item.terms[slots[slot] - 1].count;
+  }
+  struct Key {
+    std::uint64_t prefix;  // the first eight bytes, big-endian, zero-padded
+    std::uint32_t index;
+  };
+  std::vector<Key> keys(item.terms.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const std::string_view token = item.terms[i].token;
+    std::uint64_t prefix = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+      prefix = prefix << 8 | (k < token.size() ? static_cast<unsigned char>(token[k]) : 0u);
+    }
+    keys[i] = {prefix, static_cast<std::uint32_t>(i)};
+  }
+  const std::vector<TermCount>& terms = item.terms;
+  std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    // Equal prefixes: "ab" and "ab\0" too, which the bytes tell apart.
+    return terms[a.index].token < terms[b.index].token;
   });
+  std::vector<TermCount> sorted;
+  sorted.reserve(keys.size());
+  for (const Key& key : keys) sorted.push_back(terms[key.index]);
+  item.terms = std::move(sorted);
 }
 
 void CountTokens(std::vector<OriginToken>& tokens, bool with_ids, ItemTerms& item) {
@@ -67,19 +114,25 @@ void CountIntegers(std::vector<long long>& tokens, bool with_ids, ItemTerms& ite
   });
 }
 
-void CheckCanEncode(const BM25& model) {
-  if (model.doc_count() == 0 || std::fabs(model.doc_length_average()) < 1e-9) {
-    throw std::runtime_error("BM25 has not been initialized");
-  }
+bool CanEncode(const BM25& model) {
+  return model.doc_count() != 0 && std::fabs(model.doc_length_average()) >= 1e-9;
 }
 
-void DocumentWeights(const BM25& model, const ItemTerms& item, std::vector<double>& weights) {
+void CheckCanEncode(const BM25& model) {
+  if (!CanEncode(model)) throw std::runtime_error("BM25 has not been initialized");
+}
+
+DocumentScale::DocumentScale(const BM25& model)
+    : b(model.b()), k1(model.k1()), length_average(model.doc_length_average()) {}
+
+void DocumentWeights(const DocumentScale& scale, const ItemTerms& item,
+                     std::vector<double>& weights) {
   weights.clear();
   if (item.terms.empty()) return;
   // encode_document's grouping, for bit-equal results: divide, times b, plus (1 - b), times k1.
-  const double b = model.b();
+  const double b = scale.b;
   const double k =
-      ((static_cast<double>(item.length) / model.doc_length_average()) * b + (1 - b)) * model.k1();
+      ((static_cast<double>(item.length) / scale.length_average) * b + (1 - b)) * scale.k1;
   for (const TermCount& term : item.terms) {
     const double count = term.count;
     weights.push_back(count / (k + count));

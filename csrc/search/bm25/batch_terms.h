@@ -36,17 +36,34 @@ struct ItemTerms {
   bool integer = false;
 };
 
-// Counts string tokens; sorts `tokens` on the way. Ids are filled only when `with_ids`.
+// Counts string tokens (the OriginToken form sorts `tokens` on the way). Ids are filled only
+// when `with_ids`.
 void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item);
 void CountTokens(std::vector<OriginToken>& tokens, bool with_ids, ItemTerms& item);
 void CountIntegers(std::vector<long long>& tokens, bool with_ids, ItemTerms& item);
 
-// Throws std::runtime_error, as the per-item encoders do, when `model` cannot encode yet.
+// Whether `model` can encode yet (it has documents of some length); CheckCanEncode throws
+// std::runtime_error, as the per-item encoders do, when it cannot.
+bool CanEncode(const BM25& model);
 void CheckCanEncode(const BM25& model);
+
+// What document weights read from the model. Taken once per batch, so that the documents can be
+// weighed off the interpreter lock while another thread might train the model.
+struct DocumentScale {
+  explicit DocumentScale(const BM25& model);
+  double b;
+  double k1;
+  double length_average;
+};
 
 // The weights encode_document / encode_query give the item's terms, bit for bit, in term
 // order. An empty item has no weights and needs no trained model.
-void DocumentWeights(const BM25& model, const ItemTerms& item, std::vector<double>& weights);
+void DocumentWeights(const DocumentScale& scale, const ItemTerms& item,
+                     std::vector<double>& weights);
+inline void DocumentWeights(const BM25& model, const ItemTerms& item,
+                            std::vector<double>& weights) {
+  DocumentWeights(DocumentScale(model), item, weights);
+}
 void QueryWeights(const BM25& model, const ItemTerms& item, std::vector<double>& weights);
 
 // (id, weight) pairs sorted by id, terms whose ids collide summed in term order.
