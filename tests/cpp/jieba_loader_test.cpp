@@ -16,6 +16,7 @@
 #include "tokenizer/jieba/errors.h"
 #include "tokenizer/jieba/hmm_model.h"
 #include "tokenizer/jieba/jieba.h"
+#include "tokenizer/jieba/keyword_extractor.h"
 
 namespace orvel::tokenizer::jieba {
 namespace {
@@ -160,6 +161,21 @@ TEST_F(JiebaLoaderTest, IdfAndStopWordFilesMayBeEmptyOrMalformed) {
   const std::string empty = dir_.Write("empty.txt", "");
   EXPECT_NO_THROW(Build("", "", "", empty, empty));
   EXPECT_NO_THROW(Build("", "", "", dir_.Write("idf_bad.txt", " w 1\nw 1 2\nw\n\r\nx abc"), ""));
+}
+
+// Faults in the compact IDF table: a word's bytes read from the wrong offsets, words that share
+// an IDF value given another's, a later line for the same word not replacing the earlier, and
+// the average not taken over every line read (the skipped one included).
+TEST_F(JiebaLoaderTest, IdfTableKeepsEachWordsLastValue) {
+  const KeywordTables tables(
+      dir_.Write("idf.txt", "甲乙 2.5\n丙 7\n甲乙丙 2.5\n丙 4\nnot a line\nab 2.5\n"),
+      dir_.Write("stop.txt", "的\n"));
+  EXPECT_EQ(tables.Idf("甲乙"), 2.5);
+  EXPECT_EQ(tables.Idf("丙"), 4.0);
+  EXPECT_EQ(tables.Idf("甲乙丙"), 2.5);
+  EXPECT_EQ(tables.Idf("ab"), 2.5);
+  EXPECT_EQ(tables.Idf("甲"), tables.average_idf());  // a prefix is not the word
+  EXPECT_EQ(tables.average_idf(), (2.5 + 7 + 2.5 + 4 + 2.5) / 6);
 }
 
 TEST_F(JiebaLoaderTest, UserPathStringSkipsEmptyFields) {

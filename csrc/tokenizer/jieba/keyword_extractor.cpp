@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "tokenizer/jieba/data_file.h"
 #include "tokenizer/jieba/text_fields.h"
@@ -25,26 +27,34 @@ KeywordTables::KeywordTables(const std::string& idf_path, const std::string& sto
     words_.reserve(content.size());
     std::size_t lines = 0;
     double sum = 0.0;
+    std::unordered_map<std::uint64_t, std::uint32_t> value_ids;  // by the value's bits
     ForEachLine(content, [&](std::string_view line) {
       ++lines;
       std::string_view fields[2];
       if (line.empty() || SplitFields(line, ' ', fields, 2) != 2) return;
       const double idf = ParseCDouble(fields[1]);
       sum += idf;  // in file order, duplicates included, as the reference adds them
+      std::uint64_t bits = 0;
+      std::memcpy(&bits, &idf, sizeof bits);
+      const auto [value, added] =
+          value_ids.emplace(bits, static_cast<std::uint32_t>(idf_values_.size()));
+      if (added) idf_values_.push_back(idf);
       std::uint32_t& slot = slots_[SlotOf(fields[0], Hash(fields[0]))];
       if (slot != 0) {
-        entries_[slot - 1].idf = idf;  // a later line for the same word overwrites
+        idf_ids_[slot - 1] = value->second;  // a later line for the same word overwrites
         return;
       }
-      entries_.push_back({static_cast<std::uint32_t>(words_.size()),
-                          static_cast<std::uint32_t>(fields[0].size()), idf});
       words_.append(fields[0]);
-      slot = static_cast<std::uint32_t>(entries_.size());
+      word_ends_.push_back(static_cast<std::uint32_t>(words_.size()));
+      idf_ids_.push_back(value->second);
+      slot = static_cast<std::uint32_t>(word_ends_.size());
     });
     // The sum over every line read, skipped ones included; an empty table averages to 0.
     average_idf_ = lines == 0 ? 0.0 : sum / static_cast<double>(lines);
     words_.shrink_to_fit();
-    entries_.shrink_to_fit();
+    word_ends_.shrink_to_fit();
+    idf_ids_.shrink_to_fit();
+    idf_values_.shrink_to_fit();
   }
   stop_word_text_ = ReadDataFile(stop_word_path);
   std::size_t stop_slots = 16;
@@ -77,7 +87,7 @@ bool KeywordTables::IsStopWord(std::string_view word, std::size_t hash) const {
 std::size_t KeywordTables::SlotOf(std::string_view word, std::size_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   std::size_t slot = hash & mask;
-  while (slots_[slot] != 0 && WordOf(entries_[slots_[slot] - 1]) != word) {
+  while (slots_[slot] != 0 && WordOf(slots_[slot] - 1) != word) {
     slot = (slot + 1) & mask;
   }
   return slot;
@@ -85,7 +95,7 @@ std::size_t KeywordTables::SlotOf(std::string_view word, std::size_t hash) const
 
 double KeywordTables::Idf(std::string_view word, std::size_t hash) const {
   const std::uint32_t entry = slots_[SlotOf(word, hash)];
-  return entry != 0 ? entries_[entry - 1].idf : average_idf_;
+  return entry != 0 ? idf_values_[idf_ids_[entry - 1]] : average_idf_;
 }
 
 void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,

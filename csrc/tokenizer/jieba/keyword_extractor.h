@@ -32,22 +32,22 @@ class KeywordTables {
   double average_idf() const { return average_idf_; }
 
  private:
-  struct IdfEntry {
-    std::uint32_t offset;  // into words_
-    std::uint32_t length;
-    double idf;
-  };
-  std::string_view WordOf(const IdfEntry& entry) const {
-    return std::string_view(words_).substr(entry.offset, entry.length);
+  std::string_view WordOf(std::uint32_t entry) const {
+    const std::uint32_t begin = entry == 0 ? 0 : word_ends_[entry - 1];
+    return std::string_view(words_).substr(begin, word_ends_[entry] - begin);
   }
   // The slot of `word` in slots_: the one holding it, or the empty one where it would go.
   std::size_t SlotOf(std::string_view word, std::size_t hash) const;
 
   // An open-addressing table: one hash and usually one comparison per lookup, which matters
-  // because every candidate word of every sentence is looked up.
-  std::string words_;                 // all listed words, back to back
-  std::vector<IdfEntry> entries_;     // one per distinct word, the last listed value
-  std::vector<std::uint32_t> slots_;  // entry index + 1, 0 for empty; a power of two long
+  // because every candidate word of every sentence is looked up. Kept compact, as every
+  // Jieba holds it: a table lists a few thousand distinct IDF values for its 270,000 words,
+  // so each word keeps the index of its value, and its end offset instead of offset and length.
+  std::string words_;                     // all listed words, back to back
+  std::vector<std::uint32_t> word_ends_;  // per distinct word, where its bytes end in words_
+  std::vector<std::uint32_t> idf_ids_;    // per distinct word, its value in idf_values_
+  std::vector<double> idf_values_;        // each distinct IDF value (bit for bit) once
+  std::vector<std::uint32_t> slots_;      // entry index + 1, 0 for empty; a power of two long
   double average_idf_ = 0.0;
   std::string stop_word_text_;                // the file; the table below views its lines
   std::vector<std::string_view> stop_words_;  // open addressing; empty views are free slots
