@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "pybind/utf8_str.h"
+
 namespace orvel::typing::text::pybind {
 
 // FNV-1a over 8-byte blocks: words are a few bytes, so a short, branch-light hash wins over a
@@ -37,9 +39,7 @@ void WordStrCache::Grow() {
 }
 
 PyObject* WordStrCache::Get(std::string_view bytes, std::uint64_t hash) {
-  const auto decode = [bytes] {
-    return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr);
-  };
+  const auto decode = [bytes] { return Utf8ToStr(bytes); };
   if (bytes.size() > kMaxWordBytes) return decode();
   if (slots_.empty()) Grow();
   std::size_t mask = slots_.size() - 1;

@@ -26,8 +26,8 @@ class WordStrCache {
   ~WordStrCache();
 
   // A new reference to the str of the UTF-8 `bytes` (`hash` = WordHash(bytes)). A word not
-  // cached is decoded as bytes.decode("utf-8") would: null with its UnicodeDecodeError set
-  // when it is not valid, so only valid words are ever cached.
+  // cached is decoded as bytes.decode("utf-8") would (Utf8ToStr): null with its
+  // UnicodeDecodeError set when it is not valid, so only valid words are ever cached.
   PyObject* Get(std::string_view bytes, std::uint64_t hash);
 
  private:

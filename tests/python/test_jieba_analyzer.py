@@ -46,6 +46,14 @@ class TestPositions:
             segmenter.tokenize(SENTENCE, mode="full")
 
 
+class TestKeywordStrs:
+    # Fault: a keyword's str built with the wrong width (ASCII, BMP) or length, which would
+    # compare unequal to the text it came from.
+    @pytest.mark.parametrize("text, keyword", [("cafés", "caf"), ("北京大学", "北京大学")])
+    def test_keyword_equals_its_text(self, segmenter, text, keyword):
+        assert segmenter.extract_keywords(f"{text}，{text}。") == [keyword]
+
+
 class TestArgumentTypes:
     @pytest.mark.parametrize("call", [
         lambda j: j.tokenize(None),

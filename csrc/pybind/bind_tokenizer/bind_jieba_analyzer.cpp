@@ -13,6 +13,7 @@
 #include "pybind/bind_tokenizer/lock_release.h"
 #include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
+#include "pybind/utf8_str.h"
 
 namespace orvel::typing::text::pybind {
 
@@ -172,8 +173,7 @@ TokenMode ToMode(const std::string& mode) {
 }
 
 py::str ToStr(const std::string& bytes) {
-  PyObject* str =
-      PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr);
+  PyObject* str = Utf8ToStr(bytes);
   if (!str) throw py::error_already_set();
   return py::reinterpret_steal<py::str>(str);
 }

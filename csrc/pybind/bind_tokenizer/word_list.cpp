@@ -2,37 +2,10 @@
 
 #include <cstddef>
 
+#include "pybind/utf8_str.h"
+
 namespace orvel::typing::text::pybind {
 namespace {
-
-bool IsContinuation(unsigned char byte) {
-  return (byte & 0xC0) == 0x80;
-}
-
-// Decodes one code point at p[i] under strict UTF-8 rules (no overlong forms, no surrogates,
-// nothing above U+10FFFF). Returns its length in bytes, or 0 when the bytes are not valid.
-std::size_t DecodeStrict(const unsigned char* p, std::size_t i, std::size_t n, std::uint32_t& cp) {
-  const unsigned char c = p[i];
-  if (c < 0x80) {
-    cp = c;
-    return 1;
-  }
-  if (c >= 0xC2 && c <= 0xDF && i + 1 < n && IsContinuation(p[i + 1])) {
-    cp = (c & 0x1Fu) << 6 | (p[i + 1] & 0x3Fu);
-    return 2;
-  }
-  if (c >= 0xE0 && c <= 0xEF && i + 2 < n && IsContinuation(p[i + 1]) && IsContinuation(p[i + 2])) {
-    cp = (c & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
-    return cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF) ? 3 : 0;
-  }
-  if (c >= 0xF0 && c <= 0xF4 && i + 3 < n && IsContinuation(p[i + 1]) && IsContinuation(p[i + 2]) &&
-      IsContinuation(p[i + 3])) {
-    cp =
-        (c & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12 | (p[i + 2] & 0x3Fu) << 6 | (p[i + 3] & 0x3Fu);
-    return cp >= 0x10000 && cp <= 0x10FFFF ? 4 : 0;
-  }
-  return 0;
-}
 
 template <typename Char>
 void Narrow(PyObject* str, const std::uint32_t* code_points, std::size_t length) {
@@ -73,7 +46,7 @@ void WordList::Decode() {
     const std::size_t first = code_points.size();
     for (std::size_t i = span.begin; i < span.end;) {
       std::uint32_t cp = 0;
-      const std::size_t size = DecodeStrict(bytes, i, span.end, cp);
+      const std::size_t size = DecodeUtf8Strict(bytes, i, span.end, cp);
       if (size == 0) {
         word = {0, kInvalid};
         code_points.resize(first);

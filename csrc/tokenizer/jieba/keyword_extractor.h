@@ -21,8 +21,14 @@ class KeywordTables {
   KeywordTables(const KeywordTables&) = delete;
   KeywordTables& operator=(const KeywordTables&) = delete;
 
-  // The hash both tables use; callers that look a word up in both hash it once.
-  static std::size_t Hash(std::string_view word) { return std::hash<std::string_view>()(word); }
+  // The hash both tables use; callers that look a word up in both hash it once. FNV-1a with a
+  // final mix: the words are a few bytes, where it is several times cheaper than std::hash,
+  // and the tables index by the low bits.
+  static std::size_t Hash(std::string_view word) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : word) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    return static_cast<std::size_t>(hash ^ (hash >> 29));
+  }
 
   // The word's IDF, or the average IDF when the table does not list it.
   double Idf(std::string_view word) const { return Idf(word, Hash(word)); }
