@@ -22,11 +22,12 @@ TokenMode ModeOf(CutMode mode) {
 }
 
 // The specified cuts go through the segmenter directly while no run-time change is pending,
-// which keeps them exactly as fast as without run-time changes.
+// which keeps them exactly as fast as without run-time changes, and so does a sentence that no
+// pending change concerns (added words are usually rare ones), checked in one pass over it.
 template <typename Word>
 void CutInto(const DictionarySnapshot& snapshot, std::string_view sentence, CutMode mode,
              std::vector<Word>& words) {
-  if (!snapshot.overlay) {
+  if (!snapshot.overlay || !OverlayMayTouch(*snapshot.overlay, sentence)) {
     if (!snapshot.segmenter->Cut(sentence, mode, words)) ReportUndecodableSentence();
     return;
   }

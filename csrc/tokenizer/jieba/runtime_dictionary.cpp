@@ -71,45 +71,61 @@ bool EntryTable::Find(const DictionaryTrie& trie, const Rune* runes, std::size_t
   return FindNode(trie, node, tag_id);
 }
 
-std::uint32_t DictionaryOverlay::FindChild(const Node& node, Rune rune) {
-  const auto it = std::lower_bound(node.children.begin(), node.children.end(),
-                                   std::make_pair(rune, std::uint32_t{0}));
-  return it != node.children.end() && it->first == rune ? it->second : kNoNode;
+std::vector<DictionaryOverlay::Edge>::const_iterator DictionaryOverlay::LowerBound(
+    std::uint32_t parent, Rune rune) const {
+  return std::lower_bound(edges_.begin(), edges_.end(), Edge{parent, rune, 0},
+                          [](const Edge& a, const Edge& b) {
+                            return a.parent != b.parent ? a.parent < b.parent : a.rune < b.rune;
+                          });
+}
+
+std::uint32_t DictionaryOverlay::FindChild(std::uint32_t parent, Rune rune) const {
+  const auto it = LowerBound(parent, rune);
+  return it != edges_.end() && it->parent == parent && it->rune == rune ? it->child : kNoNode;
 }
 
 void DictionaryOverlay::Set(const Rune* runes, std::size_t length, RuntimeEntry entry) {
   if (length > 0 && runes[0] < kFirstRuneBits) {
     first_runes_[runes[0] / 64] |= std::uint64_t{1} << (runes[0] % 64);
   }
-  std::uint32_t node = 0;
+  std::uint32_t node = kRoot;
   for (std::size_t i = 0; i < length; ++i) {
-    std::uint32_t child = FindChild(nodes_[node], runes[i]);
-    if (child == kNoNode) {
-      child = static_cast<std::uint32_t>(nodes_.size());
-      auto& children = nodes_[node].children;
-      children.insert(
-          std::lower_bound(children.begin(), children.end(), std::make_pair(runes[i], 0u)),
-          {runes[i], child});
-      nodes_.emplace_back();  // after the insert: `children` refers into nodes_
+    const auto it = LowerBound(node, runes[i]);
+    if (it != edges_.end() && it->parent == node && it->rune == runes[i]) {
+      node = it->child;
+      continue;
     }
+    const auto child = static_cast<std::uint32_t>(node_entries_.size());
+    node_entries_.push_back(kNoEntry);
+    edges_.insert(it, Edge{node, runes[i], child});
     node = child;
   }
-  if (nodes_[node].entry == kNoEntry) {
-    nodes_[node].entry = static_cast<std::uint32_t>(entries_.size());
+  if (node_entries_[node] == kNoEntry) {
+    node_entries_[node] = static_cast<std::uint32_t>(entries_.size());
     entries_.push_back(std::move(entry));
-    words_.emplace_back(runes, runes + length);
+    word_runes_.insert(word_runes_.end(), runes, runes + length);
+    word_starts_.push_back(static_cast<std::uint32_t>(word_runes_.size()));
   } else {
-    entries_[nodes_[node].entry] = std::move(entry);
+    entries_[node_entries_[node]] = std::move(entry);
   }
 }
 
-const RuntimeEntry* DictionaryOverlay::Find(const Rune* runes, std::size_t length) const {
-  std::uint32_t node = 0;
-  for (std::size_t i = 0; i < length && node != kNoNode; ++i) {
-    node = FindChild(nodes_[node], runes[i]);
+bool OverlayMayTouch(const DictionaryOverlay& overlay, std::string_view sentence) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(sentence.data());
+  for (std::size_t i = 0; i < sentence.size();) {
+    Rune rune = 0;
+    const std::size_t size = DecodeRune(bytes + i, sentence.size() - i, rune);
+    if (size == 0 || overlay.MayStartWith(rune)) return true;
+    i += size;
   }
-  if (node == kNoNode || nodes_[node].entry == kNoEntry) return nullptr;
-  return &entries_[nodes_[node].entry];
+  return false;
+}
+
+const RuntimeEntry* DictionaryOverlay::Find(const Rune* runes, std::size_t length) const {
+  std::uint32_t node = kRoot;
+  for (std::size_t i = 0; i < length && node != kNoNode; ++i) node = FindChild(node, runes[i]);
+  if (node == kNoNode || node_entries_[node] == kNoEntry) return nullptr;
+  return &entries_[node_entries_[node]];
 }
 
 bool DictionarySnapshot::HasEntry(const Rune* runes, std::size_t length) const {
@@ -243,8 +259,8 @@ std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
   for (std::size_t i = 0; i < overlay.size(); ++i) {
     const RuntimeEntry& entry = overlay.entries()[i];
     if (!entry.present) continue;
-    const std::vector<Rune>& runes = overlay.words()[i];
-    words.runes().insert(words.runes().end(), runes.begin(), runes.end());
+    const Rune* runes = overlay.WordRunes(i);
+    words.runes().insert(words.runes().end(), runes, runes + overlay.WordLength(i));
     words.Add(entry.weight);
     tags.Add(entry.tag);
   }

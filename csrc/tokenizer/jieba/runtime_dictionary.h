@@ -58,10 +58,13 @@ struct RuntimeEntry {
 };
 
 // Run-time changes not yet merged into the trie, as a small tree of rune sequences. Copied and
-// changed for every change, so a published overlay never changes under a reader.
+// changed for every change, so a published overlay never changes under a reader. Held in a few
+// flat arrays rather than a node per heap block: a copy, and freeing the overlay it replaces
+// (which often falls to a cutting thread holding the last reference), then costs a handful of
+// allocations instead of one per word, which would slow cutting while words are added.
 class DictionaryOverlay {
  public:
-  DictionaryOverlay() : nodes_(1) {}
+  DictionaryOverlay() : node_entries_(1, kNoEntry), word_starts_(1, 0) {}
 
   void Set(const Rune* runes, std::size_t length, RuntimeEntry entry);
 
@@ -72,40 +75,52 @@ class DictionaryOverlay {
   // position, so runes of the Basic Multilingual Plane answer from a bitset.
   bool MayStartWith(Rune rune) const {
     if (rune < kFirstRuneBits) return (first_runes_[rune / 64] >> (rune % 64)) & 1;
-    return FindChild(nodes_[0], rune) != kNoNode;
+    return FindChild(kRoot, rune) != kNoNode;
   }
 
   // Calls f(length, entry) for every change of a word runes[0..length), length <= available,
   // by increasing length.
   template <typename F>
   void ForEachPrefix(const Rune* runes, std::size_t available, F f) const {
-    std::uint32_t node = 0;
+    std::uint32_t node = kRoot;
     for (std::size_t length = 1; length <= available; ++length) {
-      node = FindChild(nodes_[node], runes[length - 1]);
+      node = FindChild(node, runes[length - 1]);
       if (node == kNoNode) return;
-      if (nodes_[node].entry != kNoEntry) f(length, entries_[nodes_[node].entry]);
+      if (node_entries_[node] != kNoEntry) f(length, entries_[node_entries_[node]]);
     }
   }
 
   std::size_t size() const { return entries_.size(); }
-  const std::vector<std::vector<Rune>>& words() const { return words_; }
+  // The runes of the word of entries()[i].
+  const Rune* WordRunes(std::size_t i) const { return word_runes_.data() + word_starts_[i]; }
+  std::size_t WordLength(std::size_t i) const { return word_starts_[i + 1] - word_starts_[i]; }
   const std::vector<RuntimeEntry>& entries() const { return entries_; }
 
  private:
+  static constexpr std::uint32_t kRoot = 0;
   static constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
   static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
   static constexpr Rune kFirstRuneBits = 0x10000;
-  struct Node {
-    std::vector<std::pair<Rune, std::uint32_t>> children;  // sorted by rune
-    std::uint32_t entry = kNoEntry;
+  struct Edge {
+    std::uint32_t parent;
+    Rune rune;
+    std::uint32_t child;
   };
-  static std::uint32_t FindChild(const Node& node, Rune rune);
+  // The edges sorted by (parent, rune): a child is found by binary search.
+  std::vector<Edge>::const_iterator LowerBound(std::uint32_t parent, Rune rune) const;
+  std::uint32_t FindChild(std::uint32_t parent, Rune rune) const;
 
-  std::vector<Node> nodes_;
+  std::vector<Edge> edges_;
+  std::vector<std::uint32_t> node_entries_;  // per node: its entry, or kNoEntry; node 0 is the root
   std::vector<std::uint64_t> first_runes_ = std::vector<std::uint64_t>(kFirstRuneBits / 64);
-  std::vector<std::vector<Rune>> words_;  // parallel to entries_
+  std::vector<Rune> word_runes_;            // every entry's word, back to back
+  std::vector<std::uint32_t> word_starts_;  // entry i's word is [word_starts_[i], [i + 1])
   std::vector<RuntimeEntry> entries_;
 };
+
+// Whether any change of `overlay` may concern a word of `sentence` (true too when the sentence
+// does not decode): a sentence it cannot touch is cut exactly as by the trie alone.
+bool OverlayMayTouch(const DictionaryOverlay& overlay, std::string_view sentence);
 
 // Everything a call reads from the dictionary, fixed for the whole call: a call keeps its
 // snapshot alive and never sees a change that is published while it runs.
@@ -140,9 +155,13 @@ struct DictionaryChange {
 // serialised among themselves.
 class RuntimeDictionary {
  public:
-  // Overlays bigger than this are merged into a new trie: cutting through an overlay is slower
-  // than through the trie, and copying it for each change grows with its size.
-  static constexpr std::size_t kDefaultMergeThreshold = 1024;
+  // Overlays bigger than this are merged into a new trie: cutting a sentence an overlay touches
+  // is slower than through the trie, and copying it for each change grows with its size. But a
+  // merge rebuilds the whole trie (about 0.13 s of one core, and its writes push the tables of
+  // threads cutting meanwhile out of the caches), so it is kept rare: at 1024, adding 10,000
+  // words one by one took 1.3 s and cutting meanwhile ran at 0.4x; at 8192, 0.6 s and 0.8x
+  // (benchmarks/analyzer_engine_bench.cpp). A flat overlay of 8192 words copies in ~0.1 ms.
+  static constexpr std::size_t kDefaultMergeThreshold = 8192;
 
   RuntimeDictionary(DictionaryEntries entries, HmmModel model,
                     std::size_t merge_threshold = kDefaultMergeThreshold);
