@@ -2,8 +2,12 @@
 
 #include <pybind11/pybind11.h>
 
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -61,55 +65,139 @@ class TextChunks {
 };
 
 // Runs a batch chunk by chunk: `work(texts, payload)` without the interpreter lock (it must not
-// touch Python), then `build(texts, first, payload)` with it, chunk after chunk in order.
-// With `overlap`, the next chunk's work runs on a thread of its own while the current chunk is
-// built, so building the result objects, which needs the lock, does not leave the cores idle;
-// without it (threads=1) everything runs in the calling thread. Called with the lock held.
+// touch Python, and works in the calling thread only), then `build(texts, first, payload)` with
+// it, in chunk order. With `threads` > 1, threads - 1 helpers work on the chunks ahead while
+// the calling thread builds, and the calling thread works on chunks too whenever the next one
+// to build is not ready: building the result objects needs the lock and so runs on one thread
+// only, and this way no core waits while there is work of either kind, whichever of the two
+// costs more. A few chunks at most are held at once. Called with the lock held; an exception
+// from `work` is raised when its chunk's turn to be built comes, one from `build` at once,
+// after the helpers have stopped.
 template <typename Payload, typename Work, typename Build>
-void ForEachChunk(pybind11::handle sequence, std::size_t chunk_bytes, bool overlap, Work work,
+void ForEachChunk(pybind11::handle sequence, std::size_t chunk_bytes, int threads, Work work,
                   Build build) {
-  TextChunks loaders[2] = {TextChunks(sequence, chunk_bytes), TextChunks(sequence, chunk_bytes)};
-  Payload payloads[2];
-  if (!loaders[0].Next()) return;
-  {
-    pybind11::gil_scoped_release unlocked;
-    work(loaders[0].batch(), payloads[0]);
-  }
-  for (int current = 0;; current ^= 1) {
-    TextChunks& ahead = loaders[current ^ 1];
-    ahead.StartAt(loaders[current].end());
-    const bool more = ahead.Next();
-    std::thread helper;
-    std::exception_ptr helper_error;
-    Payload& ahead_payload = payloads[current ^ 1];
-    ahead_payload = Payload{};
-    const auto work_ahead = [&] {
-      try {
-        work(ahead.batch(), ahead_payload);
-      } catch (...) {
-        helper_error = std::current_exception();
-      }
-    };
-    if (more && overlap) helper = std::thread(work_ahead);
-    // The helper never takes the lock, so waiting for it with the lock held cannot deadlock;
-    // it is joined however `build` ends.
-    struct Joiner {
-      std::thread& thread;
-      ~Joiner() {
-        if (thread.joinable()) thread.join();
-      }
-    } joiner{helper};
-    build(loaders[current].batch(), loaders[current].first(), payloads[current]);
-    payloads[current] = Payload{};  // free as we go
-    if (!more) return;
-    if (overlap) {
-      pybind11::gil_scoped_release unlocked;
-      helper.join();
-    } else {
-      pybind11::gil_scoped_release unlocked;
-      work_ahead();
+  enum class State { kWaiting, kWorking, kDone };
+  struct Chunk {
+    Chunk(pybind11::handle sequence, std::size_t bytes) : texts(sequence, bytes) {}
+    TextChunks texts;
+    Payload payload;
+    State state = State::kWaiting;
+    std::exception_ptr error;
+  };
+  const auto run = [&work](Chunk& chunk) {
+    try {
+      work(chunk.texts.batch(), chunk.payload);
+    } catch (...) {
+      chunk.error = std::current_exception();
     }
-    if (helper_error) std::rethrow_exception(helper_error);
+  };
+  if (threads <= 1) {
+    Chunk chunk(sequence, chunk_bytes);
+    while (chunk.texts.Next()) {
+      {
+        pybind11::gil_scoped_release unlocked;
+        run(chunk);
+      }
+      if (chunk.error) std::rethrow_exception(chunk.error);
+      build(chunk.texts.batch(), chunk.texts.first(), chunk.payload);
+      chunk.payload = Payload{};  // free as we go
+    }
+    return;
+  }
+
+  // Chunks are loaded (which reads Python objects) only by the calling thread, under the lock.
+  const std::size_t window = 2 * static_cast<std::size_t>(threads);
+  std::deque<std::unique_ptr<Chunk>> chunks;  // in batch order; guarded by `mutex`
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool finished = false;
+  std::size_t next_text = 0;
+  bool exhausted = false;
+  const auto load = [&] {
+    while (!exhausted && chunks.size() < window) {
+      auto chunk = std::make_unique<Chunk>(sequence, chunk_bytes);
+      chunk->texts.StartAt(next_text);
+      if (!chunk->texts.Next()) {
+        exhausted = true;
+        break;
+      }
+      next_text = chunk->texts.end();
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        chunks.push_back(std::move(chunk));
+      }
+      changed.notify_all();
+    }
+  };
+  // The first chunk still waiting, or null; called with `mutex` held.
+  const auto waiting = [&]() -> Chunk* {
+    for (const auto& chunk : chunks) {
+      if (chunk->state == State::kWaiting) return chunk.get();
+    }
+    return nullptr;
+  };
+  // Works on `chunk` (taken while waiting, `lock` held), releasing `lock` meanwhile.
+  const auto take = [&](Chunk& chunk, std::unique_lock<std::mutex>& lock) {
+    chunk.state = State::kWorking;
+    lock.unlock();
+    run(chunk);
+    lock.lock();
+    chunk.state = State::kDone;
+    changed.notify_all();
+  };
+  std::vector<std::thread> helpers;
+  // Stops and joins the helpers however the loop below ends; they never take the interpreter
+  // lock, so joining them with it held cannot deadlock.
+  struct Stopper {
+    std::mutex& mutex;
+    std::condition_variable& changed;
+    bool& finished;
+    std::vector<std::thread>& helpers;
+    ~Stopper() {
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        finished = true;
+      }
+      changed.notify_all();
+      for (std::thread& helper : helpers) helper.join();
+    }
+  } stopper{mutex, changed, finished, helpers};
+
+  load();
+  for (int i = 1; i < threads; ++i) {
+    helpers.emplace_back([&] {
+      std::unique_lock<std::mutex> lock(mutex);
+      for (;;) {
+        changed.wait(lock, [&] { return finished || waiting() != nullptr; });
+        if (finished) return;
+        take(*waiting(), lock);
+      }
+    });
+  }
+  while (!chunks.empty()) {
+    Chunk* front = nullptr;
+    {
+      pybind11::gil_scoped_release unlocked;
+      std::unique_lock<std::mutex> lock(mutex);
+      front = chunks.front().get();
+      while (front->state != State::kDone) {
+        if (Chunk* chunk = waiting()) {
+          take(*chunk, lock);
+        } else {
+          changed.wait(lock, [&] { return front->state == State::kDone || waiting() != nullptr; });
+        }
+      }
+    }
+    if (front->error) std::rethrow_exception(front->error);
+    build(front->texts.batch(), front->texts.first(), front->payload);
+    std::unique_ptr<Chunk> built;
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      built = std::move(chunks.front());
+      chunks.pop_front();
+    }
+    built.reset();  // its texts' references are dropped under the interpreter lock
+    load();
   }
 }
 

@@ -28,7 +28,7 @@ namespace {
 // Text per chunk when training: only counts wait between chunks, so chunks can be large.
 constexpr std::size_t kTrainChunkBytes = 16 << 20;
 // Text per chunk when encoding: the counted terms of a chunk wait for their result objects.
-constexpr std::size_t kEncodeChunkBytes = 2 << 20;
+constexpr std::size_t kEncodeChunkBytes = 256 << 10;
 
 const char kEmptyDocumentMessage[] = "trainning tokens_vec should not be empty";
 
@@ -295,13 +295,14 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
     // An untrained model raises at the first document with a word, as a loop would, below.
     const bool weigh_early = !kQueries && CanEncode(model);
     const DocumentScale scale(model);
-    const bool overlap = tokenizer::jieba::BatchThreads(options.analysis.threads, size) > 1;
+    const int workers = tokenizer::jieba::BatchThreads(options.analysis.threads, size);
+    TextAnalysis per_chunk = options.analysis;
+    per_chunk.threads = 1;  // the threads share the chunks
     ForEachChunk<Counted>(
-        batch, kEncodeChunkBytes, overlap,
+        batch, kEncodeChunkBytes, workers,
         [&](const TextBatch& texts, Counted& counted) {
           // Never reads the model: its numbers were copied into `scale` beforehand.
-          counted.failure =
-              CountTexts(*options.jieba, texts, options.analysis, with_ids, counted.items);
+          counted.failure = CountTexts(*options.jieba, texts, per_chunk, with_ids, counted.items);
           if (!weigh_early) return;
           const std::size_t end = counted.failure.kind != TextFailure::Kind::kNone
                                       ? counted.failure.index

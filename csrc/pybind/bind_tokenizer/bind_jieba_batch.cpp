@@ -64,16 +64,17 @@ TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument se
   struct Words {
     std::vector<SpanList> lists;
   };
-  const bool overlap =
-      tokenizer::jieba::BatchThreads(thread_count, PyTuple_GET_SIZE(batch.ptr())) > 1;
+  const int workers = tokenizer::jieba::BatchThreads(
+      thread_count, static_cast<std::size_t>(PyTuple_GET_SIZE(batch.ptr())));
   WordStrCache strs;  // declared after `result`, so released first, with the lock held
   ForEachChunk<Words>(
-      batch, kChunkBytes, overlap,
+      batch, kChunkBytes, workers,
       [&](const TextBatch& texts, Words& words) {
-        // Cutting and hashing need no interpreter; only the lists below do.
+        // Cutting and hashing need no interpreter; only the lists below do. Each chunk is
+        // cut by one thread: the threads share the chunks.
         words.lists.assign(texts.texts.size(), SpanList{});
         ((*self).*Cut)(
-            texts.texts, thread_count, hmm,
+            texts.texts, 1, hmm,
             [&](std::size_t index, std::vector<tokenizer::jieba::WordSpan>& spans) {
               SpanList& item = words.lists[index];
               const std::string_view text = texts.texts[index];
@@ -106,8 +107,8 @@ void BindJiebaBatch(py::module_& m) {
 
 Each list equals cut(sentence): same words, the same UnicodeDecodeError for a word that is
 not valid UTF-8, the same diagnostic line for an undecodable sentence. Sentences are cut a
-chunk of about 256 KB at a time before their lists are built, so when a word raises, the
-diagnostic lines of later sentences of its chunk may already be printed. The interpreter lock
+chunk of about 256 KB at a time, a few chunks ahead of the building of their lists, so when a
+word raises, the diagnostic lines of later sentences may already be printed. The interpreter lock
 is released for all engine work; only building the result lists holds it. Equal words of one
 batch are one shared str, which keeps the results of a large batch small.
 
