@@ -294,6 +294,8 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
     // the token table, so they are made under the lock, below.
     // An untrained model raises at the first document with a word, as a loop would, below.
     const bool weigh_early = !kQueries && CanEncode(model);
+    // Document vectors by id need no key order (queries sum their weights in key order).
+    const TermOrder order = with_ids && !kQueries ? TermOrder::kId : TermOrder::kKey;
     const DocumentScale scale(model);
     const int workers = tokenizer::jieba::BatchThreads(options.analysis.threads, size);
     TextAnalysis per_chunk = options.analysis;
@@ -302,7 +304,8 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
         batch, kEncodeChunkBytes, workers,
         [&](const TextBatch& texts, Counted& counted) {
           // Never reads the model: its numbers were copied into `scale` beforehand.
-          counted.failure = CountTexts(*options.jieba, texts, per_chunk, with_ids, counted.items);
+          counted.failure =
+              CountTexts(*options.jieba, texts, per_chunk, with_ids, counted.items, order);
           if (!weigh_early) return;
           const std::size_t end = counted.failure.kind != TextFailure::Kind::kNone
                                       ? counted.failure.index

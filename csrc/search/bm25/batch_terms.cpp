@@ -29,7 +29,8 @@ void CountSorted(const std::vector<Token>& tokens, ItemTerms& item, Fill fill) {
 
 }  // namespace
 
-void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item) {
+void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item,
+                 TermOrder order) {
   // Sorting every token, repeats included, took more time than cutting the text: most of a
   // document's tokens are repeats, and each comparison is a memcmp. So the distinct tokens are
   // found by hashing, and only they are sorted, by their first eight bytes as one integer
@@ -67,19 +68,30 @@ void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms
   };
   std::vector<Key> keys(item.terms.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
-    const std::string_view token = item.terms[i].token;
     std::uint64_t prefix = 0;
-    for (std::size_t k = 0; k < 8; ++k) {
-      prefix = prefix << 8 | (k < token.size() ? static_cast<unsigned char>(token[k]) : 0u);
+    if (order == TermOrder::kKey) {  // by id, keys are compared only when ids are equal
+      const std::string_view token = item.terms[i].token;
+      for (std::size_t k = 0; k < 8; ++k) {
+        prefix = prefix << 8 | (k < token.size() ? static_cast<unsigned char>(token[k]) : 0u);
+      }
     }
     keys[i] = {prefix, static_cast<std::uint32_t>(i)};
   }
   const std::vector<TermCount>& terms = item.terms;
-  std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+  const auto by_key = [&](const Key& a, const Key& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     // Equal prefixes: "ab" and "ab\0" too, which the bytes tell apart.
     return terms[a.index].token < terms[b.index].token;
-  });
+  };
+  if (order == TermOrder::kId) {
+    std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+      const std::uint32_t id_a = hashes[a.index];
+      const std::uint32_t id_b = hashes[b.index];
+      return id_a != id_b ? id_a < id_b : by_key(a, b);
+    });
+  } else {
+    std::sort(keys.begin(), keys.end(), by_key);
+  }
   std::vector<TermCount> sorted;
   sorted.reserve(keys.size());
   for (const Key& key : keys) sorted.push_back(terms[key.index]);
@@ -158,9 +170,12 @@ void SparseEntries(const ItemTerms& item, const std::vector<double>& weights,
   for (std::size_t i = 0; i < item.terms.size(); ++i) {
     entries.emplace_back(item.terms[i].id, weights[i]);
   }
-  // Stable, so colliding terms are summed in key order and the sum is reproducible.
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const auto& a, const auto& c) { return a.first < c.first; });
+  // Stable, so colliding terms are summed in key order and the sum is reproducible. Terms
+  // counted in TermOrder::kId are in that order already.
+  const auto by_id = [](const auto& a, const auto& c) { return a.first < c.first; };
+  if (!std::is_sorted(entries.begin(), entries.end(), by_id)) {
+    std::stable_sort(entries.begin(), entries.end(), by_id);
+  }
   std::size_t out = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (out > 0 && entries[out - 1].first == entries[i].first) {

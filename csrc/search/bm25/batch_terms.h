@@ -29,16 +29,23 @@ struct OriginToken {
 };
 
 // The counted tokens of one item of a batch, in the order the per-item encoders list their
-// keys: byte order for string tokens, numeric order for integer tokens.
+// keys: byte order for string tokens, numeric order for integer tokens (or as TermOrder::kId
+// asks, below).
 struct ItemTerms {
   std::vector<TermCount> terms;
   std::size_t length = 0;  // tokens in the item, repeats included
   bool integer = false;
 };
 
+// The order of an item's terms: by key (what the per-item encoders list, and the order query
+// weights are summed in), or, for document vectors by id, by id and then key (SparseEntries'
+// order, which then needs no sorting; document weights do not depend on the order).
+enum class TermOrder { kKey, kId };
+
 // Counts string tokens (the OriginToken form sorts `tokens` on the way). Ids are filled only
-// when `with_ids`.
-void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item);
+// when `with_ids`; TermOrder::kId needs them.
+void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item,
+                 TermOrder order = TermOrder::kKey);
 void CountTokens(std::vector<OriginToken>& tokens, bool with_ids, ItemTerms& item);
 void CountIntegers(std::vector<long long>& tokens, bool with_ids, ItemTerms& item);
 
@@ -66,7 +73,7 @@ inline void DocumentWeights(const BM25& model, const ItemTerms& item,
 }
 void QueryWeights(const BM25& model, const ItemTerms& item, std::vector<double>& weights);
 
-// (id, weight) pairs sorted by id, terms whose ids collide summed in term order.
+// (id, weight) pairs sorted by id, terms whose ids collide summed in key order.
 void SparseEntries(const ItemTerms& item, const std::vector<double>& weights,
                    std::vector<std::pair<std::uint32_t, double>>& entries);
 

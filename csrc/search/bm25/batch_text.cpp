@@ -107,7 +107,7 @@ struct Scratch {
 }  // namespace
 
 TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
-                       bool with_ids, std::vector<ItemTerms>& items) {
+                       bool with_ids, std::vector<ItemTerms>& items, TermOrder order) {
   const std::size_t count = batch.texts.size();
   items.assign(count, ItemTerms{});
   std::vector<Scratch> scratch(
@@ -124,7 +124,7 @@ TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAna
           failures.Offer(failure);
           return;
         }
-        CountTokens(own.words, with_ids, items[index]);
+        CountTokens(own.words, with_ids, items[index], order);
       });
   return failures.failure();
 }

@@ -41,7 +41,8 @@ struct TextFailure {
 // items[i] (resized to the batch). Fails at the first text holding a word that is not strictly
 // valid UTF-8; earlier items are counted in full.
 TextFailure CountTexts(const tokenizer::jieba::Jieba& jieba, const TextBatch& batch,
-                       const TextAnalysis& analysis, bool with_ids, std::vector<ItemTerms>& items);
+                       const TextAnalysis& analysis, bool with_ids, std::vector<ItemTerms>& items,
+                       TermOrder order = TermOrder::kKey);
 
 // The statistics training on each text in order would add: all token counts (spread over one
 // counter per thread, viewing the batch's texts), and the token count of each document. Stops
