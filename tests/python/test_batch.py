@@ -292,14 +292,28 @@ def many_chunks():
 
 
 class TestChunks:
-    # Fault: a chunk's results written at the wrong offset, or a later chunk's work racing
-    # with the building of the one before (the overlap used with more than one thread).
-    def test_many_chunks_equal_per_item_results(self, segmenter, model, many_chunks):
-        assert segmenter.cut_many(many_chunks, threads=2) == [segmenter.cut(t) for t in many_chunks]
-        got = model.encode_documents(many_chunks, tokenizer=segmenter, threads=2)
+    # Fault: a chunk's results written at the wrong offset, skipped or built twice when several
+    # threads take chunks (more threads than cores too), or a later chunk's work racing with the
+    # building of the one before.
+    @pytest.mark.parametrize("threads", [2, 5])
+    def test_many_chunks_equal_per_item_results(self, segmenter, model, many_chunks, threads):
+        cut = segmenter.cut_many(many_chunks, threads=threads)
+        assert cut == [segmenter.cut(t) for t in many_chunks]
+        got = model.encode_documents(many_chunks, tokenizer=segmenter, threads=threads)
         assert exact(got) == exact(
             [model.encode_document(segmenter.cut_for_search(t)) for t in many_chunks]
         )
+
+    def test_many_chunks_of_sparse_vectors(self, segmenter, model, many_chunks):
+        # Fault: the batch's shared ids or weights handing one document another's object once
+        # the tables have grown past their first size (some 40,000 distinct tokens here).
+        dicts = model.encode_documents(many_chunks, tokenizer=segmenter, threads=2)
+        sparse = model.encode_documents(
+            many_chunks, output="sparse", tokenizer=segmenter, threads=2
+        )
+        for d, s in zip(dicts, sparse):
+            assert sorted(s["indices"]) == s["indices"]
+            assert sparse_of(s) == {mmh3_id(k): v for k, v in d.items()}
 
     @pytest.mark.parametrize("threads", [1, 2])
     def test_error_in_a_later_chunk_is_raised(self, segmenter, model, many_chunks, threads):
@@ -310,11 +324,15 @@ class TestChunks:
             model.encode_queries(batch, tokenizer=segmenter, threads=threads)
 
 
-mmh3 = pytest.importorskip("mmh3")
-
-
 def sparse_of(result):
     return dict(zip(result["indices"], result["values"]))
+
+
+def mmh3_id(token):
+    return pytest.importorskip("mmh3").hash(token, 0, signed=False)
+
+
+mmh3 = pytest.importorskip("mmh3")
 
 
 class TestOutputs:
