@@ -8,11 +8,37 @@
 
 namespace orvel::typing::text::pybind {
 
+inline bool IsUtf8Continuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
+
 // Decodes one code point at p[i] under strict UTF-8 rules (no overlong forms, no surrogates,
 // nothing above U+10FFFF), as CPython's decoder accepts them. Returns its length in bytes, or 0
-// when the bytes are not valid.
-std::size_t DecodeUtf8Strict(const unsigned char* p, std::size_t i, std::size_t n,
-                             std::uint32_t& cp);
+// when the bytes are not valid. Inline: it runs for every character of every result.
+inline std::size_t DecodeUtf8Strict(const unsigned char* p, std::size_t i, std::size_t n,
+                                    std::uint32_t& cp) {
+  const unsigned char c = p[i];
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  if (c >= 0xC2 && c <= 0xDF && i + 1 < n && IsUtf8Continuation(p[i + 1])) {
+    cp = (c & 0x1Fu) << 6 | (p[i + 1] & 0x3Fu);
+    return 2;
+  }
+  if (c >= 0xE0 && c <= 0xEF && i + 2 < n && IsUtf8Continuation(p[i + 1]) &&
+      IsUtf8Continuation(p[i + 2])) {
+    cp = (c & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
+    return cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4 && i + 3 < n && IsUtf8Continuation(p[i + 1]) &&
+      IsUtf8Continuation(p[i + 2]) && IsUtf8Continuation(p[i + 3])) {
+    cp =
+        (c & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12 | (p[i + 2] & 0x3Fu) << 6 | (p[i + 3] & 0x3Fu);
+    return cp >= 0x10000 && cp <= 0x10FFFF ? 4 : 0;
+  }
+  return 0;
+}
 
 // A new str of UTF-8 `bytes`, as bytes.decode("utf-8") gives it (its UnicodeDecodeError
 // included, with null returned), but sized before it is filled: CPython's decoder grows its
