@@ -184,11 +184,6 @@ PyObject* Checked(PyObject* object) {
   return object;
 }
 
-// The decoded words as a list of str, exactly as cut() builds its words.
-py::list WordsOf(const WordList& words) {
-  return py::reinterpret_steal<py::list>(Checked(WordListToPython(words)));
-}
-
 // A tuple of `items` (new references, all stolen, even when building the tuple fails).
 template <std::size_t N>
 PyObject* TupleOf(PyObject* const (&items)[N]) {
@@ -216,13 +211,12 @@ TokenList Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::st
     words.sentence = std::move(sentence.bytes);
     words.Decode();
   });
-  py::list strs = WordsOf(words);
   py::list result =
       py::reinterpret_steal<py::list>(Checked(PyList_New(static_cast<Py_ssize_t>(tokens.size()))));
+  const std::uint32_t* code_points = words.code_points.data();
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
-    PyObject* word = PyList_GET_ITEM(strs.ptr(), static_cast<Py_ssize_t>(i));
-    Py_INCREF(word);
+    PyObject* word = WordStr(words, i, code_points);
     const std::size_t start = sentence.is_text ? token.rune_begin : token.byte_begin;
     const std::size_t end = sentence.is_text ? token.rune_end : token.byte_end;
     PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i),
@@ -251,16 +245,15 @@ TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
     words.sentence = std::move(sentence.bytes);
     words.Decode();
   });
-  py::list strs = WordsOf(words);
   // A sentence uses few distinct tags: each becomes one str.
   std::unordered_map<std::string, py::str> tags;
   py::list result =
       py::reinterpret_steal<py::list>(Checked(PyList_New(static_cast<Py_ssize_t>(tagged.size()))));
+  const std::uint32_t* code_points = words.code_points.data();
   for (std::size_t i = 0; i < tagged.size(); ++i) {
     auto it = tags.find(tagged[i].tag);
     if (it == tags.end()) it = tags.emplace(tagged[i].tag, ToStr(tagged[i].tag)).first;
-    PyObject* word = PyList_GET_ITEM(strs.ptr(), static_cast<Py_ssize_t>(i));
-    Py_INCREF(word);
+    PyObject* word = WordStr(words, i, code_points);
     PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i),
                     TupleOf({word, it->second.inc_ref().ptr()}));
   }

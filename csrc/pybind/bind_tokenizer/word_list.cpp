@@ -61,22 +61,25 @@ void WordList::Decode() {
   }
 }
 
+PyObject* WordStr(const WordList& decoded, std::size_t index, const std::uint32_t*& code_points) {
+  const WordList::Word& word = decoded.words[index];
+  if (word.max_char == WordList::kInvalid) {
+    // Let CPython raise its own UnicodeDecodeError, with the usual position and reason.
+    const tokenizer::jieba::WordSpan& span = decoded.spans[index];
+    return PyUnicode_DecodeUTF8(decoded.Text().data() + span.begin,
+                                static_cast<Py_ssize_t>(span.end - span.begin), nullptr);
+  }
+  PyObject* str = WordToStr(word, code_points);
+  code_points += word.length;
+  return str;
+}
+
 PyObject* WordListToPython(const WordList& decoded) {
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(decoded.words.size()));
   if (!list) return nullptr;
   const std::uint32_t* code_points = decoded.code_points.data();
   for (std::size_t index = 0; index < decoded.words.size(); ++index) {
-    const WordList::Word& word = decoded.words[index];
-    PyObject* str = nullptr;
-    if (word.max_char == WordList::kInvalid) {
-      // Let CPython raise its own UnicodeDecodeError, with the usual position and reason.
-      const tokenizer::jieba::WordSpan& span = decoded.spans[index];
-      str = PyUnicode_DecodeUTF8(decoded.Text().data() + span.begin,
-                                 static_cast<Py_ssize_t>(span.end - span.begin), nullptr);
-    } else {
-      str = WordToStr(word, code_points);
-      code_points += word.length;
-    }
+    PyObject* str = WordStr(decoded, index, code_points);
     if (!str) {
       Py_DECREF(list);
       return nullptr;

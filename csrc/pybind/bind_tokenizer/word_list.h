@@ -39,6 +39,11 @@ struct WordList {
   void Decode();
 };
 
+// A new str of decoded word `index`, the words before it having been taken in order:
+// `code_points` starts at words.code_points.data() and moves past each word's code points.
+// Null with UnicodeDecodeError set when the word is not valid UTF-8, as for the list below.
+PyObject* WordStr(const WordList& words, std::size_t index, const std::uint32_t*& code_points);
+
 // Builds a new list of str from decoded words; returns null with UnicodeDecodeError set when
 // a word is not strictly valid UTF-8, exactly as bytes.decode("utf-8") would fail.
 PyObject* WordListToPython(const WordList& words);
