@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tokenizer/jieba/dictionary.h"
+#include "tokenizer/jieba/memory_release.h"
 
 namespace orvel::tokenizer::jieba {
 namespace {
@@ -187,7 +188,7 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   }
   std::vector<bool> results(changes.size());
   const std::lock_guard<std::mutex> lock(write_mutex_);
-  const std::shared_ptr<const DictionarySnapshot> current = Current();
+  std::shared_ptr<const DictionarySnapshot> current = Current();
   auto overlay = current->overlay ? std::make_shared<DictionaryOverlay>(*current->overlay)
                                   : std::make_shared<DictionaryOverlay>();
   std::vector<Rune> runes;
@@ -213,8 +214,15 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   auto next = std::make_shared<DictionarySnapshot>(*current);
   next->overlay = std::move(overlay);
   std::shared_ptr<const DictionarySnapshot> published = std::move(next);
-  if (published->overlay->size() > merge_threshold_) published = Merge(*published);
+  const bool merge = published->overlay->size() > merge_threshold_;
+  if (merge) published = Merge(*published);
   std::atomic_store(&current_, std::move(published));
+  if (merge) {
+    // The replaced trie goes now unless a running call still holds it; its memory and the
+    // rebuild's temporaries are then returned rather than kept by the heap.
+    current.reset();
+    ReleaseFreedMemory();
+  }
   return results;
 }
 
