@@ -8,12 +8,14 @@
 
 #include <atomic>
 #include <limits>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fuzz/jieba_check.h"
+#include "jieba_test_support.h"
 #include "tokenizer/jieba/dictionary_loader.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/pos_tagger.h"
@@ -232,6 +234,134 @@ TEST(RuntimeDictionary, NegativeFrequencyChangesNothing) {
                std::invalid_argument);
   EXPECT_EQ(dictionary->Current(), before);
   EXPECT_TRUE(dictionary->Changes().empty());
+}
+
+// Every word of a dictionary with the weight and tag that take precedence, as rebuilds see it.
+using EntryMap = std::map<std::vector<Rune>, std::pair<double, std::string>>;
+
+EntryMap EntriesOf(const DictionarySnapshot& snapshot) {
+  EntryMap entries;
+  snapshot.table->ForEachEntry(
+      snapshot.segmenter->dictionary().trie,
+      [&](const Rune* runes, std::size_t length, double weight, const std::string& tag) {
+        entries[std::vector<Rune>(runes, runes + length)] = {weight, tag};  // later ones win
+      });
+  return entries;
+}
+
+// The same from the loaded entry list itself: later entries win, empty words are no words.
+EntryMap EntriesOf(const DictionaryEntries& loaded) {
+  EntryMap entries;
+  for (std::size_t id = 0; id < loaded.words.size(); ++id) {
+    if (loaded.words.Length(id) == 0) continue;
+    const Rune* runes = loaded.words.Runes(id);
+    entries[std::vector<Rune>(runes, runes + loaded.words.Length(id))] = {loaded.words.Weight(id),
+                                                                          loaded.tags.Tag(id)};
+  }
+  return entries;
+}
+
+// Tiny dictionary entries plus what the rebuild list must carry over: a later duplicate with
+// another weight and tag, words above the BMP, a word too long for the trie (twice), and over
+// 256 distinct tags, so that slot tags take two bytes.
+DictionaryEntries RebuildEntries(const std::vector<Rune>& long_word) {
+  DictionaryEntries entries = ReadDictionaryEntries(TinyDataFiles().dict, TinyDataFiles().user);
+  const auto add = [&](const std::vector<Rune>& runes, double weight, const std::string& tag) {
+    entries.words.runes().insert(entries.words.runes().end(), runes.begin(), runes.end());
+    entries.words.Add(weight);
+    entries.tags.Add(tag);
+  };
+  add(RunesOf("北京"), -3.0, "n2");
+  add(RunesOf("\xF0\xA0\x80\x80字"), -6.0, "hi");  // U+20000
+  add(long_word, -4.0, "x1");
+  add(long_word, -5.0, "x2");
+  for (int i = 0; i < 300; ++i)
+    add(RunesOf("词" + std::to_string(i)), -8.0 - i, "t" + std::to_string(i));
+  return entries;
+}
+
+std::vector<Rune> LongWord() {
+  return std::vector<Rune>(kMaxWordRunes + 3, 0x957F);
+}
+
+std::string TagOf(const DictionarySnapshot& snapshot, const std::vector<Rune>& runes) {
+  const std::string* tag = snapshot.EntryTag(runes.data(), nullptr, runes.size());
+  return tag == nullptr ? "<none>" : *tag;
+}
+
+// Fault caught: the rebuild list derived from the trie losing a word too long for the trie,
+// mixing up two words' weights or tags, taking an earlier duplicate's, or a two-byte tag id
+// cut to one byte.
+TEST(RuntimeDictionary, MergeRebuildsEveryWordWithTheWeightAndTagThatWon) {
+  const std::vector<Rune> long_word = LongWord();
+  const EntryMap loaded = EntriesOf(RebuildEntries(long_word));
+  RuntimeDictionary dictionary(RebuildEntries(long_word), LoadHmmModel(TinyDataFiles().hmm), 0);
+  const EntryMap before = EntriesOf(*dictionary.Current());
+  EXPECT_EQ(before, loaded);
+  EXPECT_EQ(before.at(RunesOf("北京")), std::make_pair(-3.0, std::string("n2")));
+  EXPECT_EQ(before.at(long_word), std::make_pair(-5.0, std::string("x2")));
+
+  dictionary.Apply({{DictionaryChange::Op::kAdd, "新词", 3, "nz"}});  // merges into a new trie
+  const auto merged = dictionary.Current();
+  ASSERT_EQ(merged->overlay, nullptr);
+  EntryMap after = EntriesOf(*merged);
+  EXPECT_EQ(after.at(RunesOf("新词")),
+            std::make_pair(dictionary.InsertedWeight(3), std::string("nz")));
+  after.erase(RunesOf("新词"));
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(TagOf(*merged, long_word), "x2");
+  EXPECT_EQ(TagOf(*merged, RunesOf("词299")), "t299");
+  EXPECT_EQ(TagOf(*merged, RunesOf("\xF0\xA0\x80\x80字")), "hi");
+}
+
+// Fault caught: a merge bringing back a deleted word (from the trie or from the long words),
+// dropping the words it is a prefix of, or keeping the old entry of a re-inserted word.
+TEST(RuntimeDictionary, DeletionsAndReinsertionsSurviveMerges) {
+  const std::vector<Rune> long_word = LongWord();
+  const std::string long_text(reinterpret_cast<const char*>(u8"\u957F"));
+  std::string long_utf8;
+  for (std::size_t i = 0; i < long_word.size(); ++i) long_utf8 += long_text;
+  RuntimeDictionary dictionary(RebuildEntries(long_word), LoadHmmModel(TinyDataFiles().hmm), 0);
+  const EntryMap before = EntriesOf(*dictionary.Current());
+  ASSERT_TRUE(before.count(RunesOf("北京大学")));
+
+  dictionary.Apply({{DictionaryChange::Op::kDelete, "北京", std::nullopt, ""},
+                    {DictionaryChange::Op::kDelete, long_utf8, std::nullopt, ""}});
+  dictionary.Apply({{DictionaryChange::Op::kAdd, "甲乙", std::nullopt, ""}});  // merges again
+  auto snapshot = dictionary.Current();
+  ASSERT_EQ(snapshot->overlay, nullptr);
+  EXPECT_FALSE(snapshot->HasEntry(RunesOf("北京").data(), 2));
+  EXPECT_FALSE(snapshot->HasEntry(long_word.data(), long_word.size()));
+  EntryMap expected = before;
+  expected.erase(RunesOf("北京"));
+  expected.erase(long_word);
+  expected[RunesOf("甲乙")] = {dictionary.InsertedWeight(std::nullopt), ""};
+  EXPECT_EQ(EntriesOf(*snapshot), expected);
+
+  dictionary.Apply({{DictionaryChange::Op::kAdd, "北京", 7, "ns"},
+                    {DictionaryChange::Op::kAdd, long_utf8, std::nullopt, "y"}});
+  snapshot = dictionary.Current();
+  ASSERT_EQ(snapshot->overlay, nullptr);
+  expected[RunesOf("北京")] = {dictionary.InsertedWeight(7), "ns"};
+  expected[long_word] = {dictionary.InsertedWeight(std::nullopt), "y"};
+  EXPECT_EQ(EntriesOf(*snapshot), expected);
+  EXPECT_EQ(TagOf(*snapshot, long_word), "y");
+}
+
+// Fault caught: the rebuild list of the standard dictionary differing from its files in any
+// word, weight or tag, before or after a merge.
+TEST(RuntimeDictionary, StandardDictionaryRebuildsExactly) {
+  const auto shared = testing::SharedDir();
+  if (!shared) GTEST_SKIP() << "no shared data directory";
+  const testing::DataFiles files = testing::StandardDataFiles(*shared);
+  const EntryMap loaded = EntriesOf(ReadDictionaryEntries(files.dict, files.user));
+  RuntimeDictionary dictionary(ReadDictionaryEntries(files.dict, files.user),
+                               LoadHmmModel(files.hmm), 0);
+  EXPECT_EQ(EntriesOf(*dictionary.Current()), loaded);
+  dictionary.Apply({{DictionaryChange::Op::kAdd, "犇犇犇", 3, "nz"},
+                    {DictionaryChange::Op::kDelete, "犇犇犇", std::nullopt, ""}});
+  ASSERT_EQ(dictionary.Current()->overlay, nullptr);
+  EXPECT_EQ(EntriesOf(*dictionary.Current()), loaded);
 }
 
 // Threads cutting while another adds and deletes a word, and merges a batch into a new trie,

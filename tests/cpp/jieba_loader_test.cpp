@@ -178,6 +178,19 @@ TEST_F(JiebaLoaderTest, IdfTableKeepsEachWordsLastValue) {
   EXPECT_EQ(tables.average_idf(), (2.5 + 7 + 2.5 + 4 + 2.5) / 6);
 }
 
+// Fault caught: value ids of a table with more than 256 distinct IDF values cut to one byte,
+// so a word reads back another word's value; and the later line for a word lost at that width.
+TEST_F(JiebaLoaderTest, IdfTableKeepsValuesApartBeyondOneByteOfIds) {
+  std::string idf;
+  for (int i = 0; i < 300; ++i) idf += "w" + std::to_string(i) + " " + std::to_string(i) + ".5\n";
+  idf += "w3 299.5\n";
+  const KeywordTables tables(dir_.Write("idf.txt", idf), dir_.Write("stop.txt", ""));
+  EXPECT_EQ(tables.Idf("w0"), 0.5);
+  EXPECT_EQ(tables.Idf("w256"), 256.5);
+  EXPECT_EQ(tables.Idf("w299"), 299.5);
+  EXPECT_EQ(tables.Idf("w3"), 299.5);
+}
+
 TEST_F(JiebaLoaderTest, UserPathStringSkipsEmptyFields) {
   const std::string a = dir_.Write("a.txt", "乙丙\n");
   EXPECT_NO_THROW(Build("", ""));

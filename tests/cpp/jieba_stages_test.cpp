@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "tokenizer/jieba/hmm_cutter.h"
 #include "tokenizer/jieba/hmm_model.h"
 #include "tokenizer/jieba/max_prob_cutter.h"
+#include "tokenizer/jieba/narrow_id_array.h"
 #include "tokenizer/jieba/rune_map.h"
 #include "tokenizer/jieba/slot_allocator.h"
 #include "tokenizer/jieba/word_entries.h"
@@ -128,6 +131,57 @@ TEST(JiebaDictionaryTrieTest, KeepsWordsUpToTheLengthLimitOnly) {
   const DictionaryTrie trie(Words({{longest, -1.0}, {too_long, -1.0}}), kMaxWordRunes);
   EXPECT_TRUE(Contains(trie, longest));
   EXPECT_FALSE(Contains(trie, too_long));
+}
+
+TEST(JiebaDictionaryTrieTest, ForEachWordGivesEveryWordOnceWithTheWeightThatWon) {
+  // Fault caught: a rebuild from the trie (run-time merges) getting a rune back from the wrong
+  // code (above the BMP too), a word twice or an inner node as a word, or a duplicate's
+  // earlier weight.
+  const std::vector<Rune> too_long(9, 'q');
+  const DictionaryTrie trie(Words({{{'a', 'b'}, -5.0},
+                                   {{'a'}, -1.0},
+                                   {{'a', 'b', 'c', 'd'}, -2.0},
+                                   {{0x1F600, 'a'}, -4.0},
+                                   {{'a', 'b'}, -3.0},
+                                   {too_long, -6.0},
+                                   {{}, -7.0}}),
+                            8);
+  std::map<std::vector<Rune>, double> words;
+  std::size_t calls = 0;
+  trie.ForEachWord([&](DictionaryTrie::Node node, const Rune* runes, std::size_t length) {
+    ++calls;
+    words[std::vector<Rune>(runes, runes + length)] = trie.Weight(node);
+  });
+  const std::map<std::vector<Rune>, double> expected = {
+      {{'a'}, -1.0}, {{'a', 'b'}, -3.0}, {{'a', 'b', 'c', 'd'}, -2.0}, {{0x1F600, 'a'}, -4.0}};
+  EXPECT_EQ(words, expected);
+  EXPECT_EQ(calls, expected.size());
+  EXPECT_EQ(trie.word_count(), expected.size());
+}
+
+// --- narrow id array ---
+
+TEST(JiebaNarrowIdArrayTest, WidthHoldsTheLargestIdAndNeighboursStayApart) {
+  // Fault caught: an id cut to a width too small for it (a tag read back as another tag), or
+  // neighbouring ids overlapping at two or four bytes.
+  for (const auto& [max_id, width] : std::vector<std::pair<std::uint32_t, unsigned>>{
+           {255, 1}, {256, 2}, {65535, 2}, {65536, 4}, {0xFFFFFFFFu, 4}}) {
+    NarrowIdArray ids(3, max_id);
+    EXPECT_EQ(ids.width(), width) << max_id;
+    EXPECT_EQ(ids.size(), 3u);
+    ids.Set(0, max_id);
+    ids.Set(2, max_id - 1);
+    EXPECT_EQ(ids.Get(0), max_id);
+    EXPECT_EQ(ids.Get(1), 0u);  // untouched by both neighbours
+    EXPECT_EQ(ids.Get(2), max_id - 1);
+  }
+}
+
+TEST(JiebaNarrowIdArrayTest, AnIdAboveTheMaximumIsRefused) {
+  // Fault caught: an id above the maximum silently wrapped to a smaller one.
+  NarrowIdArray ids(2, 255);
+  EXPECT_THROW(ids.Set(0, 256), std::out_of_range);
+  EXPECT_EQ(ids.Get(0), 0u);
 }
 
 // --- maximum-probability cut ---

@@ -113,8 +113,21 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
   }
   // Made once the build's temporaries are gone, so that this long-lived table does not end up
   // above them in the heap and keep their freed memory from returning to the system.
+  runes_by_code_.assign(codes.size() + 1, 0);
+  for (const auto& [rune, code] : codes) runes_by_code_[code] = rune;
   codes_ = RuneMap(std::move(codes));
+  for (const Slot& slot : slots_) word_count_ += (slot.base & kWordBit) != 0;
   BuildEdgeFilter();
+}
+
+void DictionaryTrie::WordRunes(Node node, std::vector<Rune>& runes) const {
+  runes.clear();
+  // Each slot knows its parent, and its code is its offset from the parent's base.
+  for (; node != kRoot; node = slots_[node].parent) {
+    const Node parent = slots_[node].parent;
+    runes.push_back(runes_by_code_[node - (slots_[parent].base & kBaseMask)]);
+  }
+  std::reverse(runes.begin(), runes.end());
 }
 
 void DictionaryTrie::BuildEdgeFilter() {

@@ -58,6 +58,21 @@ class DictionaryTrie {
   // One past the largest node: tables indexed by node (the tags of run-time dictionaries) take
   // this size.
   std::size_t slot_count() const { return slots_.size(); }
+  // Number of distinct words, i.e. of nodes for which IsWord holds.
+  std::size_t word_count() const { return word_count_; }
+
+  // Calls f(node, runes, length) for every word, in node order. The trie holds each word once
+  // with the weight that took precedence, so a rebuild can start from it instead of keeping
+  // the entry list it was built from (as large again as the trie).
+  template <typename F>
+  void ForEachWord(F f) const {
+    std::vector<Rune> runes;
+    for (Node node = kRoot + 1; node < slots_.size(); ++node) {
+      if (!IsWord(node)) continue;
+      WordRunes(node, runes);
+      f(node, runes.data(), runes.size());
+    }
+  }
 
  private:
   static constexpr std::uint32_t kWordBit = 0x80000000u;
@@ -83,12 +98,17 @@ class DictionaryTrie {
   }
   void BuildEdgeFilter();
 
+  // Replaces `runes` with the runes of the path from the root to `node`, which must be in use.
+  void WordRunes(Node node, std::vector<Rune>& runes) const;
+
   static SlotArray BuildSlots(const WordEntries& words,
                               const std::vector<std::uint32_t>& sorted_ids, const RuneMap& codes,
                               Code max_code);
 
   SlotArray slots_;
   RuneMap codes_;
+  std::vector<Rune> runes_by_code_;  // the inverse of codes_; index kNoCode is unused
+  std::size_t word_count_ = 0;
   // Top bits of the edge hash pick the filter word. Until built, two words that pass all.
   std::vector<std::uint64_t> edge_filter_{~std::uint64_t{0}, ~std::uint64_t{0}};
   unsigned filter_shift_ = 63;

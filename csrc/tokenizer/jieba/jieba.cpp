@@ -5,6 +5,7 @@
 
 #include "tokenizer/jieba/dictionary_loader.h"
 #include "tokenizer/jieba/hmm_model.h"
+#include "tokenizer/jieba/memory_release.h"
 #include "tokenizer/jieba/pos_tagger.h"
 #include "tokenizer/jieba/segmenter.h"
 
@@ -55,11 +56,15 @@ Jieba::Jieba(const std::string& dict_path, const std::string& hmm_path,
              const std::string& user_dict_path, const std::string& idf_path,
              const std::string& stop_word_path)
     : data_paths_{dict_path, hmm_path, user_dict_path, idf_path, stop_word_path} {
-  DictionaryEntries entries = ReadDictionaryEntries(dict_path, user_dict_path);
-  HmmModel model = LoadHmmModel(hmm_path);
-  keywords_ = std::make_shared<const KeywordTables>(idf_path, stop_word_path);
-  // Indexing comes last, once every file has passed.
-  dictionary_ = std::make_unique<RuntimeDictionary>(std::move(entries), std::move(model));
+  {
+    DictionaryEntries entries = ReadDictionaryEntries(dict_path, user_dict_path);
+    HmmModel model = LoadHmmModel(hmm_path);
+    keywords_ = std::make_shared<const KeywordTables>(idf_path, stop_word_path);
+    // Indexing comes last, once every file has passed.
+    dictionary_ = std::make_unique<RuntimeDictionary>(std::move(entries), std::move(model));
+  }
+  // Loading left tens of megabytes of freed temporaries in the heap, below what it keeps.
+  ReleaseFreedMemory();
 }
 
 Jieba::~Jieba() = default;

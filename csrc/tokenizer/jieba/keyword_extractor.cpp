@@ -28,6 +28,7 @@ KeywordTables::KeywordTables(const std::string& idf_path, const std::string& sto
     std::size_t lines = 0;
     double sum = 0.0;
     std::unordered_map<std::uint64_t, std::uint32_t> value_ids;  // by the value's bits
+    std::vector<std::uint32_t> idf_ids;  // per distinct word; narrowed once all are known
     ForEachLine(content, [&](std::string_view line) {
       ++lines;
       std::string_view fields[2];
@@ -41,19 +42,23 @@ KeywordTables::KeywordTables(const std::string& idf_path, const std::string& sto
       if (added) idf_values_.push_back(idf);
       std::uint32_t& slot = slots_[SlotOf(fields[0], Hash(fields[0]))];
       if (slot != 0) {
-        idf_ids_[slot - 1] = value->second;  // a later line for the same word overwrites
+        idf_ids[slot - 1] = value->second;  // a later line for the same word overwrites
         return;
       }
       words_.append(fields[0]);
       word_ends_.push_back(static_cast<std::uint32_t>(words_.size()));
-      idf_ids_.push_back(value->second);
+      idf_ids.push_back(value->second);
       slot = static_cast<std::uint32_t>(word_ends_.size());
     });
     // The sum over every line read, skipped ones included; an empty table averages to 0.
     average_idf_ = lines == 0 ? 0.0 : sum / static_cast<double>(lines);
     words_.shrink_to_fit();
     word_ends_.shrink_to_fit();
-    idf_ids_.shrink_to_fit();
+    // A few thousand distinct values: two bytes per word instead of four.
+    idf_ids_ =
+        NarrowIdArray(idf_ids.size(),
+                      static_cast<std::uint32_t>(std::max<std::size_t>(idf_values_.size(), 1) - 1));
+    for (std::size_t word = 0; word < idf_ids.size(); ++word) idf_ids_.Set(word, idf_ids[word]);
     idf_values_.shrink_to_fit();
   }
   stop_word_text_ = ReadDataFile(stop_word_path);
@@ -95,7 +100,7 @@ std::size_t KeywordTables::SlotOf(std::string_view word, std::size_t hash) const
 
 double KeywordTables::Idf(std::string_view word, std::size_t hash) const {
   const std::uint32_t entry = slots_[SlotOf(word, hash)];
-  return entry != 0 ? idf_values_[idf_ids_[entry - 1]] : average_idf_;
+  return entry != 0 ? idf_values_[idf_ids_.Get(entry - 1)] : average_idf_;
 }
 
 void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tokenizer/jieba/narrow_id_array.h"
 #include "tokenizer/jieba/token_cutter.h"
 
 namespace orvel::tokenizer::jieba {
@@ -51,7 +52,7 @@ class KeywordTables {
   // so each word keeps the index of its value, and its end offset instead of offset and length.
   std::string words_;                     // all listed words, back to back
   std::vector<std::uint32_t> word_ends_;  // per distinct word, where its bytes end in words_
-  std::vector<std::uint32_t> idf_ids_;    // per distinct word, its value in idf_values_
+  NarrowIdArray idf_ids_;                 // per distinct word, its value in idf_values_
   std::vector<double> idf_values_;        // each distinct IDF value (bit for bit) once
   std::vector<std::uint32_t> slots_;      // entry index + 1, 0 for empty; a power of two long
   double average_idf_ = 0.0;

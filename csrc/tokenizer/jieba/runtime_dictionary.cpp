@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tokenizer/jieba/dictionary.h"
+#include "tokenizer/jieba/memory_release.h"
 
 namespace orvel::tokenizer::jieba {
 namespace {
@@ -28,26 +29,28 @@ Dictionary BuildTrieDictionary(const WordEntries& words, const Dictionary& setti
 
 }  // namespace
 
-EntryTable::EntryTable(WordEntries words, WordTags tags, const DictionaryTrie& trie)
-    : words_(std::move(words)), tags_(std::move(tags)), node_tags_(trie.slot_count(), 0) {
-  words_.ShrinkToFit();
-  tags_.ShrinkToFit();
+EntryTable::EntryTable(const WordEntries& words, const WordTags& tags, const DictionaryTrie& trie)
+    : node_tags_(trie.slot_count(), static_cast<std::uint32_t>(tags.name_count() - 1)) {
+  tag_names_.reserve(tags.name_count());
+  for (std::uint32_t id = 0; id < tags.name_count(); ++id) tag_names_.push_back(tags.Name(id));
   // In list order, so the last entry of equal words leaves its tag, as it leaves its weight.
-  for (std::size_t id = 0; id < words_.size(); ++id) {
-    const std::size_t length = words_.Length(id);
+  for (std::size_t id = 0; id < words.size(); ++id) {
+    const std::size_t length = words.Length(id);
     if (length == 0) continue;  // an empty main-dictionary word is never a dictionary word
+    const Rune* runes = words.Runes(id);
     if (length > kMaxWordRunes) {
-      long_words_.push_back(static_cast<std::uint32_t>(id));
+      long_words_.runes().insert(long_words_.runes().end(), runes, runes + length);
+      long_words_.Add(words.Weight(id));
+      long_word_tags_.push_back(tags.Id(id));
       continue;
     }
-    const Rune* runes = words_.Runes(id);
     // The root and "not found" share the value 0: every step must land on a child.
     DictionaryTrie::Node node = DictionaryTrie::kRoot;
     for (std::size_t i = 0; i < length; ++i) {
       node = trie.Child(node, trie.CodeOf(runes[i]));
       if (node == DictionaryTrie::kNotFound) break;
     }
-    if (node != DictionaryTrie::kNotFound) node_tags_[node] = tags_.Id(id);
+    if (node != DictionaryTrie::kNotFound) node_tags_.Set(node, tags.Id(id));
   }
 }
 
@@ -55,9 +58,9 @@ bool EntryTable::Find(const DictionaryTrie& trie, const Rune* runes, std::size_t
                       std::uint32_t& tag_id) const {
   if (length == 0) return false;
   if (length > kMaxWordRunes) {
-    for (auto it = long_words_.rbegin(); it != long_words_.rend(); ++it) {
-      if (CompareRunes(words_.Runes(*it), words_.Length(*it), runes, length) == 0) {
-        tag_id = tags_.Id(*it);
+    for (std::size_t id = long_words_.size(); id-- > 0;) {
+      if (CompareRunes(long_words_.Runes(id), long_words_.Length(id), runes, length) == 0) {
+        tag_id = long_word_tags_[id];
         return true;
       }
     }
@@ -157,7 +160,7 @@ const std::string* DictionarySnapshot::EntryTag(const Rune* runes,
   } else {
     found = table->Find(trie, runes, length, tag_id);
   }
-  return found ? &table->tags().Name(tag_id) : nullptr;
+  return found ? &table->TagName(tag_id) : nullptr;
 }
 
 RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
@@ -171,8 +174,8 @@ RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
   auto snapshot = std::make_shared<DictionarySnapshot>();
   snapshot->segmenter = std::make_shared<const Segmenter>(
       BuildTrieDictionary(entries.words, settings), std::move(model));
-  snapshot->table = std::make_shared<const EntryTable>(
-      std::move(entries.words), std::move(entries.tags), snapshot->segmenter->dictionary().trie);
+  snapshot->table = std::make_shared<const EntryTable>(entries.words, entries.tags,
+                                                       snapshot->segmenter->dictionary().trie);
   current_ = std::move(snapshot);
 }
 
@@ -201,7 +204,7 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   }
   std::vector<bool> results(changes.size());
   const std::lock_guard<std::mutex> lock(write_mutex_);
-  const std::shared_ptr<const DictionarySnapshot> current = Current();
+  std::shared_ptr<const DictionarySnapshot> current = Current();
   auto overlay = current->overlay ? std::make_shared<DictionaryOverlay>(*current->overlay)
                                   : std::make_shared<DictionaryOverlay>();
   std::vector<Rune> runes;
@@ -227,8 +230,15 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   auto next = std::make_shared<DictionarySnapshot>(*current);
   next->overlay = std::move(overlay);
   std::shared_ptr<const DictionarySnapshot> published = std::move(next);
-  if (published->overlay->size() > merge_threshold_) published = Merge(*published);
+  const bool merge = published->overlay->size() > merge_threshold_;
+  if (merge) published = Merge(*published);
   std::atomic_store(&current_, std::move(published));
+  if (merge) {
+    // The replaced trie goes now unless a running call still holds it; its memory and the
+    // rebuild's temporaries are then returned rather than kept by the heap.
+    current.reset();
+    ReleaseFreedMemory();
+  }
   return results;
 }
 
@@ -241,21 +251,21 @@ std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
     const DictionarySnapshot& from) const {
   const EntryTable& table = *from.table;
   const DictionaryOverlay& overlay = *from.overlay;
+  const DictionaryTrie& trie = from.segmenter->dictionary().trie;
   WordEntries words;
   WordTags tags;
-  words.Reserve(table.words().size() + overlay.size(), 0);
-  tags.Reserve(table.words().size() + overlay.size());
-  // Entries the overlay decides about are dropped; the overlay's insertions come last, so
-  // they take precedence like user entries do.
-  for (std::size_t id = 0; id < table.words().size(); ++id) {
-    const Rune* runes = table.words().Runes(id);
-    const std::size_t length = table.words().Length(id);
-    if (length != 0 && overlay.Find(runes, length)) continue;
-    // Entries the overlay decides about are dropped: insertions come again below.
-    words.runes().insert(words.runes().end(), runes, runes + length);
-    words.Add(table.words().Weight(id));
-    tags.Add(table.tags().Tag(id));
-  }
+  // Words average under three runes; the list only lives for this rebuild.
+  words.Reserve(trie.word_count() + overlay.size(), 3 * (trie.word_count() + overlay.size()));
+  tags.Reserve(trie.word_count() + overlay.size());
+  // Every word once, with the weight and tag that took precedence. Words the overlay decides
+  // about are dropped; its insertions come last, so they take precedence like user entries do.
+  table.ForEachEntry(
+      trie, [&](const Rune* runes, std::size_t length, double weight, const std::string& tag) {
+        if (overlay.Find(runes, length)) return;
+        words.runes().insert(words.runes().end(), runes, runes + length);
+        words.Add(weight);
+        tags.Add(tag);
+      });
   for (std::size_t i = 0; i < overlay.size(); ++i) {
     const RuntimeEntry& entry = overlay.entries()[i];
     if (!entry.present) continue;
@@ -268,8 +278,8 @@ std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
   const Segmenter& segmenter = *from.segmenter;
   snapshot->segmenter = std::make_shared<const Segmenter>(
       BuildTrieDictionary(words, segmenter.dictionary()), HmmModel(segmenter.model()));
-  snapshot->table = std::make_shared<const EntryTable>(std::move(words), std::move(tags),
-                                                       snapshot->segmenter->dictionary().trie);
+  snapshot->table =
+      std::make_shared<const EntryTable>(words, tags, snapshot->segmenter->dictionary().trie);
   return snapshot;
 }
 

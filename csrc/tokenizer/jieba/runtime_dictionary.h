@@ -12,6 +12,7 @@
 
 #include "tokenizer/jieba/dictionary_loader.h"
 #include "tokenizer/jieba/hmm_model.h"
+#include "tokenizer/jieba/narrow_id_array.h"
 #include "tokenizer/jieba/segmenter.h"
 #include "tokenizer/jieba/utf8_decoder.h"
 #include "tokenizer/jieba/word_entries.h"
@@ -19,35 +20,50 @@
 
 namespace orvel::tokenizer::jieba {
 
-// The entries one trie was built from, kept for what the trie does not hold: tags, words longer
-// than the cutter matches, and the list a rebuild starts from.
+// What a trie leaves out of the entries it was built from: their tags, and the words longer
+// than the cutter matches. With the trie, this gives back every word, with the weight and tag
+// that took precedence, for a rebuild; the entry list itself (as large again as the trie) is
+// not kept.
 class EntryTable {
  public:
-  // `trie` must be built from `words`; it is only read here.
-  EntryTable(WordEntries words, WordTags tags, const DictionaryTrie& trie);
+  // `trie` must be built from `words`; it is only read here, and so are `words` and `tags`.
+  EntryTable(const WordEntries& words, const WordTags& tags, const DictionaryTrie& trie);
 
-  // Whether runes[0..length) has an entry, and its tag id (WordTags) when it has.
+  // Whether runes[0..length) has an entry, and its tag id (TagName) when it has.
   bool Find(const DictionaryTrie& trie, const Rune* runes, std::size_t length,
             std::uint32_t& tag_id) const;
   // The same for a word whose trie node is already known (kNotFound when it is not in the trie).
   bool FindNode(const DictionaryTrie& trie, DictionaryTrie::Node node,
                 std::uint32_t& tag_id) const {
     if (node == DictionaryTrie::kNotFound || !trie.IsWord(node)) return false;
-    tag_id = node_tags_[node];
+    tag_id = node_tags_.Get(node);
     return true;
   }
 
-  const WordEntries& words() const { return words_; }
-  const WordTags& tags() const { return tags_; }
+  const std::string& TagName(std::uint32_t tag_id) const { return tag_names_[tag_id]; }
+
+  // Calls f(runes, length, weight, tag) once for each word of the trie and this table, with
+  // the weight and tag of the entry that takes precedence (long words: every entry, in list
+  // order, so the later of equal ones still comes last).
+  template <typename F>
+  void ForEachEntry(const DictionaryTrie& trie, F f) const {
+    trie.ForEachWord([&](DictionaryTrie::Node node, const Rune* runes, std::size_t length) {
+      f(runes, length, trie.Weight(node), tag_names_[node_tags_.Get(node)]);
+    });
+    for (std::size_t id = 0; id < long_words_.size(); ++id) {
+      f(long_words_.Runes(id), long_words_.Length(id), long_words_.Weight(id),
+        tag_names_[long_word_tags_[id]]);
+    }
+  }
 
  private:
-  WordEntries words_;
-  WordTags tags_;
+  std::vector<std::string> tag_names_;  // by id; id 0 is the empty tag
   // Tag id of the counting entry of each trie slot, so that a word found by a trie walk has
   // its tag in one more load.
-  std::vector<std::uint32_t> node_tags_;
-  // Entries the trie leaves out (longer than kMaxWordRunes), in list order.
-  std::vector<std::uint32_t> long_words_;
+  NarrowIdArray node_tags_;
+  // Entries the trie leaves out (longer than kMaxWordRunes), in list order, with their tags.
+  WordEntries long_words_;
+  std::vector<std::uint32_t> long_word_tags_;
 };
 
 // A run-time entry: a word inserted with its weight and tag, or a deletion (present = false).

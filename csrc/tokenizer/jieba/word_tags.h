@@ -30,6 +30,8 @@ class WordTags {
   void ShrinkToFit() { ids_.shrink_to_fit(); }
 
   std::size_t size() const { return ids_.size(); }
+  // Number of distinct tags, the empty one included: ids are below it.
+  std::size_t name_count() const { return names_.size(); }
   std::uint32_t Id(std::size_t word) const { return ids_[word]; }
   const std::string& Name(std::uint32_t id) const { return names_[id]; }
   const std::string& Tag(std::size_t word) const { return names_[ids_[word]]; }
