@@ -8,9 +8,12 @@ tools/fetch_bench_corpus.py), repeated to --mb megabytes, one document per line:
 - one process, BM25.train_many(lines, tokenizer=jieba, threads=1), and threads=2 for reference;
 - examples/distributed/dask_bm25.py on a LocalCluster of 2 worker processes x 1 thread;
 - examples/distributed/spark_bm25.py on local[2].
-The engines read the text file themselves, and their timings include that and building a
-Jieba on each worker; starting the cluster is timed apart. Every model must equal the
-one-process model byte for byte. Each figure is min / median / max over --rounds rounds.
+The engines read the text file themselves, and their timings include that. What a user pays
+once per cluster rather than once per job is left out and timed apart: starting the cluster,
+and a first (warm-up) job, which ships shard_work.py to workers that lack it and builds the
+Jieba on each worker process (the examples keep it for later jobs). The one-process figures
+likewise leave out building its Jieba. Every model must equal the one-process model byte for
+byte. Each figure is min / median / max over --rounds rounds.
 """
 import argparse
 import os
@@ -177,12 +180,13 @@ def main():
     before = all_cpu_seconds()
     time.sleep(5)
     idle_rate = (all_cpu_seconds() - before) / 5
+    def dask_job():
+        return dask_bm25.train_bm25(dask_bm25.read_corpus(str(corpus), "text", blocksize), jieba)
+
+    (warm_up, _) = timed(dask_job, 1)
     before = all_cpu_seconds()
     started = time.perf_counter()
-    (t, (model, _)) = timed(
-        lambda: dask_bm25.train_bm25(dask_bm25.read_corpus(str(corpus), "text", blocksize), jieba),
-        args.rounds,
-    )
+    (t, (model, _)) = timed(dask_job, args.rounds)
     total_cpu = all_cpu_seconds() - before
     idle_cpu = idle_rate * (time.perf_counter() - started)
     cpu["Dask, 2 workers x 1 thread"] = (total_cpu - idle_cpu) / args.rounds
@@ -191,7 +195,8 @@ def main():
     results["Dask, 2 workers x 1 thread"] = t
     client.close()
     cluster.close()
-    notes = [f"Dask cluster start-up {startup:.1f} s (not in the figures)"]
+    notes = [f"Dask cluster start-up {startup:.1f} s, and a first job {warm_up[0]:.2f} s that "
+             "also builds the Jieba on each worker (neither is in the figures)"]
 
     if not args.no_spark:
         try:
@@ -205,15 +210,18 @@ def main():
             spark.sparkContext.setLogLevel("ERROR")
             startup = time.perf_counter() - started
             partitions = 16  # as for Dask: about eight per worker
-            (t, (model, _)) = timed(
-                lambda: spark_bm25.train_bm25(
-                    spark.sparkContext.textFile(str(corpus), partitions), jieba),
-                args.rounds,
-            )
+
+            def spark_job():
+                return spark_bm25.train_bm25(
+                    spark.sparkContext.textFile(str(corpus), partitions), jieba)
+
+            (warm_up, _) = timed(spark_job, 1)
+            (t, (model, _)) = timed(spark_job, args.rounds)
             assert dump_bytes(model) == expected, "Spark model differs"
             results["Spark, local[2]"] = t
             spark.stop()
-            notes.append(f"Spark session start-up {startup:.1f} s (not in the figures)")
+            notes.append(f"Spark session start-up {startup:.1f} s, and a first job "
+                         f"{warm_up[0]:.2f} s (neither is in the figures)")
         except ImportError as error:
             notes.append(f"Spark skipped: {error}")
 

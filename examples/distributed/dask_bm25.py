@@ -27,6 +27,7 @@ import sys
 import weakref
 from typing import Any, List, Tuple, Union
 
+import dask
 import dask.bag as db
 import dask.dataframe as dd
 from dask.base import compute
@@ -120,22 +121,6 @@ def _ship_code() -> None:
     _shipped[client] = digest
 
 
-def _train_tasks(texts: Texts, state: bytes, analysis: Analysis) -> List[Delayed]:
-    """One task per partition that makes the texts and trains on them. For a bag, reading and
-    splitting a block and training on its lines fuse into one task, so that the lines are never
-    sent between workers (for 6 MB of text, moving its lines costs a fifth of training them)."""
-    if isinstance(texts, db.Bag):
-        n = texts.npartitions
-        per_partition = texts.map_partitions(
-            train_partition, db.range(n, npartitions=n), state, analysis
-        )
-        return list(per_partition.to_delayed(optimize_graph=True))
-    return [
-        delayed(train_partition, pure=True)(part, [i], state, analysis)
-        for i, part in enumerate(_partitions(texts))
-    ]
-
-
 def train_bm25(
     texts: Texts, jieba: Jieba, analysis: Analysis = Analysis(), *, split_every: int = 8
 ) -> Tuple[BM25, RowReport]:
@@ -146,7 +131,11 @@ def train_bm25(
     _ship_code()
     # Tasks carry the Jieba's pickled form (a few hundred bytes); each worker process builds
     # the Jieba on its first task and keeps it for later tasks and jobs (shard_work.cached_jieba).
-    results = _train_tasks(texts, jieba_state(jieba), analysis)
+    state = jieba_state(jieba)
+    results: List[Delayed] = [
+        delayed(train_partition, pure=True)(part, [i], state, analysis)
+        for i, part in enumerate(_partitions(texts))
+    ]
     if not results:
         return BM25(analysis.b, analysis.k1), RowReport()
     # A tree of merges: each task adds up to split_every models, so no worker ever holds more
@@ -156,7 +145,12 @@ def train_bm25(
             delayed(merge_results, pure=True)(results[i : i + split_every])
             for i in range(0, len(results), split_every)
         ]
-    model, report = results[0].compute()
+    # Fusing each partition's chain (read a block, split it into lines, train on them) into
+    # one task keeps the lines on the worker that made them: otherwise the scheduler often
+    # trains them on the other worker, and for 6 MB of text moving the lines costs about a
+    # fifth of training on them.
+    with dask.config.set({"optimization.fuse.delayed": True}):
+        model, report = results[0].compute()
     return model, report
 
 
