@@ -12,9 +12,13 @@ must then be at the same paths on every worker).
 How it works: each partition is segmented and counted on a worker by one native call,
 ``BM25.train_many(texts, tokenizer=jieba)``, giving a small model per partition; the models are
 merged in a tree (``BM25.merge`` adds counts exactly, so the result equals the model one process
-would train on the whole corpus, byte for byte). The ``Jieba`` and the model travel to workers
-by pickling: a ``Jieba`` pickles as its five paths and is rebuilt once per worker. Tasks never
-change their inputs, so a task that Dask re-runs after losing a worker gives the same result.
+would train on the whole corpus, byte for byte). For a text file, reading a block, splitting it
+into lines and training on them are one task, so lines never travel between workers. Each task
+carries the ``Jieba`` as its pickled form (its five paths and word changes, a few hundred
+bytes); a worker process builds the Jieba on its first task and keeps it for every later task
+and job (``shard_work.cached_jieba``), so only the first job on a cluster pays for building it.
+Workers that cannot import shard_work.py get it uploaded once per client. Tasks never change
+their inputs, so a task that Dask re-runs after losing a worker gives the same result.
 """
 from __future__ import annotations
 

@@ -7,6 +7,10 @@ A row is used when it is a ``str`` or UTF-8 ``bytes`` with at least one characte
 row is not silently dropped: it is counted in a :class:`RowReport` ("bad" for non-text or
 undecodable bytes, "empty" for an empty text, which has no words to train on), and the first
 few are described so that the user can find them.
+
+Tasks carry a ``Jieba`` as its small pickled form and get it from :func:`cached_jieba`, which
+builds it once per process and keeps it, so that an engine's worker builds it once for all its
+tasks and jobs rather than once per task or job.
 """
 from __future__ import annotations
 
