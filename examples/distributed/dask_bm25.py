@@ -54,6 +54,15 @@ from pyorveltext import BM25, Jieba  # noqa: E402
 
 Texts = Union[db.Bag, dd.Series]
 
+# Worker environment for training jobs, added to Dask's own (config key
+# distributed.nanny.pre-spawn-environ). Dask starts workers with MALLOC_TRIM_THRESHOLD_ set, so
+# that they give freed memory back to the system; setting it also pins glibc's mmap threshold at
+# 128 KiB, so every larger buffer of a training call is mapped afresh and faulted in page by
+# page: five times the page faults, and about a tenth more CPU time in training. Raising the
+# mmap threshold keeps the trimming and removes that cost. main() uses it for its LocalCluster;
+# set it in your cluster's configuration to do the same.
+WORKER_ENVIRON = {"MALLOC_MMAP_THRESHOLD_": 32 * 2**20}
+
 
 def _partitions(texts: Texts) -> List[Delayed]:
     if isinstance(texts, (db.Bag, dd.Series)):
@@ -208,7 +217,9 @@ def main() -> None:
     if args.scheduler:
         client = Client(args.scheduler)
     else:
-        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True)
+        environ = {f"distributed.nanny.pre-spawn-environ.{k}": v for k, v in WORKER_ENVIRON.items()}
+        with dask.config.set(environ):
+            cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True)
         client = Client(cluster)
     with client:
         jieba = jieba_from(args.data)
