@@ -113,10 +113,12 @@ def _ship_code() -> None:
         if path is None:
             spec = importlib.util.find_spec("shard_work")
             path = spec.origin if spec else None
+        if not isinstance(path, str):
+            return False
         try:
             with open(path, "rb") as file:
                 return hashlib.sha256(file.read()).hexdigest() == digest
-        except (OSError, TypeError):
+        except OSError:
             return False
 
     if not all(client.run(imports_same_source).values()):
