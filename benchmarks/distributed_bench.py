@@ -227,7 +227,8 @@ def main():
 
             started = time.perf_counter()
             spark = (SparkSession.builder.master("local[2]").appName("bench")
-                     .config("spark.ui.enabled", "false").getOrCreate())
+                     .config("spark.ui.enabled", "false")
+                     .config("spark.ui.showConsoleProgress", "false").getOrCreate())
             spark.sparkContext.setLogLevel("ERROR")
             startup = time.perf_counter() - started
             partitions = 16  # as for Dask: about eight per worker
