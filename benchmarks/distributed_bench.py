@@ -205,6 +205,16 @@ def main():
         cpu[label + " idle"] = idle_cpu / args.rounds
         assert dump_bytes(model) == expected, "Dask model differs"
         results[label] = t
+        # Other work on a shared machine comes and goes within a run; rounds of one process
+        # and of Dask in turn, each pair a few seconds apart, see about the same load, so the
+        # ratio within each pair is steadier than the ratio of medians taken a minute apart.
+        # (The idle cluster takes a few percent of the second core meanwhile.)
+        ratios = []
+        for _ in range(args.rounds):
+            (one, _) = timed(lambda: one_process(1), 1)
+            (other, _) = timed(dask_job, 1)
+            ratios.append(one[0] / other[0])
+        paired[label] = spread(ratios)
         client.close()
         cluster.close()
         notes.append(f"{label}: cluster start-up {startup:.1f} s, and a first job "
@@ -212,6 +222,7 @@ def main():
                      "(neither is in the figures)")
 
     notes = []
+    paired = {}
     dask_default = "Dask, 2 workers x 1 thread"
     dask_figures(dask_default, {})
     # Dask's default worker environment sets MALLOC_TRIM_THRESHOLD_, which also pins glibc's
@@ -252,6 +263,9 @@ def main():
     for label, (low, middle, high) in results.items():
         print(row.format(label, low, middle, high, megabytes / middle, t1[1] / middle))
     print("  every model equal to the one-process model: yes")
+    for label, (low, middle, high) in paired.items():
+        print(f"  {label}: speed-up over one process in rounds taken in turn, min / median / max "
+              f"{low:.2f}x / {middle:.2f}x / {high:.2f}x")
     # On a busy machine the wall-clock ratio says little; the CPU time each job spends does
     # not depend on other work. With two idle cores and equal shares, a job of C CPU seconds
     # on two workers takes about C / 2.
