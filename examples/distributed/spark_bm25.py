@@ -10,8 +10,10 @@ The data files in DIR and OUT must be at the same paths on every executor.
 The same two jobs as dask_bm25.py: ``mapPartitions`` trains one model per partition with one
 native call, ``BM25.train_many(texts, tokenizer=jieba)``, and ``treeReduce`` merges them with
 ``BM25.merge`` (exact: the result equals the one-process model byte for byte); the vectors come
-from ``mapInPandas`` calling ``BM25.encode_documents(..., output="sparse")``. The ``Jieba`` and
-the model reach the executors as broadcast variables, unpickled once per Python worker.
+from ``mapInPandas`` calling ``BM25.encode_documents(..., output="sparse")``. The
+``Jieba`` travels as its small pickled form (a few hundred bytes) inside each task, and each
+Python worker builds it on first use and keeps it for later tasks and jobs (Spark reuses its
+Python workers); the model travels as a broadcast variable.
 """
 from __future__ import annotations
 
@@ -30,10 +32,12 @@ sys.path.insert(0, str(HERE))
 from shard_work import (  # noqa: E402
     Analysis,
     RowReport,
+    cached_jieba,
     encode_shard,
     jieba_from,
+    jieba_state,
     merge_results,
-    train_shard,
+    train_partition,
 )
 
 from pyorveltext import BM25, Jieba  # noqa: E402
@@ -61,9 +65,9 @@ def _text_rdd(texts: Union[RDD[Any], DataFrame], column: str) -> RDD[Any]:
 
 
 def _train_partition(
-    jieba: Broadcast[Jieba], analysis: Analysis, index: int, rows: Iterable[Any]
+    state: bytes, analysis: Analysis, index: int, rows: Iterable[Any]
 ) -> Iterator[Tuple[BM25, RowReport]]:
-    yield train_shard(list(rows), jieba.value, analysis, str(index))
+    yield train_partition(list(rows), [index], state, analysis)
 
 
 def train_bm25(
@@ -79,22 +83,18 @@ def train_bm25(
     rdd = _text_rdd(texts, column)
     sc = rdd.context
     _ship_code(sc)
-    shared = sc.broadcast(jieba)
-    try:
-        per_partition = rdd.mapPartitionsWithIndex(
-            functools.partial(_train_partition, shared, analysis)
-        )
-        if per_partition.getNumPartitions() == 0:
-            return BM25(analysis.b, analysis.k1), RowReport()
-        # merge_results builds a new model: Spark may run a reduce again on the same inputs.
-        return per_partition.treeReduce(lambda a, b: merge_results([a, b]), depth=depth)
-    finally:
-        shared.unpersist()
+    per_partition = rdd.mapPartitionsWithIndex(
+        functools.partial(_train_partition, jieba_state(jieba), analysis)
+    )
+    if per_partition.getNumPartitions() == 0:
+        return BM25(analysis.b, analysis.k1), RowReport()
+    # merge_results builds a new model: Spark may run a reduce again on the same inputs.
+    return per_partition.treeReduce(lambda a, b: merge_results([a, b]), depth=depth)
 
 
 def _vector_batches(
     model: Broadcast[BM25],
-    jieba: Broadcast[Jieba],
+    jieba: bytes,
     analysis: Analysis,
     text_column: str,
     id_column: str,
@@ -104,7 +104,7 @@ def _vector_batches(
 
     for shard, frame in enumerate(frames):
         indices, values, _ = encode_shard(
-            list(frame[text_column]), model.value, jieba.value, analysis, str(shard)
+            list(frame[text_column]), model.value, cached_jieba(jieba), analysis, str(shard)
         )
         yield pd.DataFrame({"id": frame[id_column], "indices": indices, "values": values})
 
@@ -124,18 +124,17 @@ def write_document_vectors(
     load. A bad row keeps its id with null vectors; the returned report counts the rows."""
     sc = frame.sparkSession.sparkContext
     _ship_code(sc)
-    shared_model, shared_jieba = sc.broadcast(model), sc.broadcast(jieba)
+    shared_model = sc.broadcast(model)
     try:
         vectors = frame.select(id_column, column).mapInPandas(
             functools.partial(
-                _vector_batches, shared_model, shared_jieba, analysis, column, id_column
+                _vector_batches, shared_model, jieba_state(jieba), analysis, column, id_column
             ),
             VECTOR_SCHEMA,
         )
         vectors.write.mode("overwrite").parquet(path)
     finally:
         shared_model.unpersist()
-        shared_jieba.unpersist()
     # Counted from what was written, so a re-run task cannot count twice.
     written = frame.sparkSession.read.parquet(path)
     rows = written.count()

@@ -2,6 +2,7 @@
 equals the single-process one byte for byte, vectors equal the single-process vectors, bad
 rows are counted, and a worker killed mid-job changes nothing."""
 import os
+import sys
 
 import pytest
 
@@ -148,3 +149,50 @@ class TestVectors:
             else:
                 assert list(indices) == list(want["indices"])
                 assert list(values) == list(want["values"])
+
+
+def _jieba_builds():  # runs on a worker: how many Jiebas its process has built
+    import shard_work
+
+    return shard_work.jieba_builds()
+
+
+class TestReuseAcrossJobs:
+    def test_second_job_builds_no_jieba_and_ships_no_code(self, client, worker_jieba, tmp_path):
+        # Catches a Jieba built for every job or task (0.2 s or more per worker each time) and
+        # shard_work.py uploaded again per job: an upload re-imports the module on the workers
+        # and in this process (the scheduler's), after which objects made from the old module
+        # no longer pickle.
+        from distributed_support import CORPUS
+
+        def job():
+            texts = db.from_sequence(CORPUS, npartitions=4)
+            return dask_bm25.train_bm25(texts, worker_jieba)[0]
+
+        first = dump_bytes(job(), tmp_path / "first")
+        builds = client.run(_jieba_builds)
+        assert all(count <= 1 for count in builds.values())
+        module = dask_bm25.merge_results
+        assert dump_bytes(job(), tmp_path / "second") == first
+        assert client.run(_jieba_builds) == builds
+        assert dask_bm25.merge_results is module is sys.modules["shard_work"].merge_results
+        plugins = client.run_on_scheduler(
+            lambda dask_scheduler: list(dask_scheduler.worker_plugins)
+        )
+        assert len([name for name in plugins if name.startswith("shard_work-")]) <= 1
+
+
+class TestCachedJieba:
+    def test_one_build_per_state_and_independent_copies(self, worker_jieba):
+        # Catches a cache that builds again for an equal state, and one that hands every task
+        # the same object, so that a task's add_word would change the next task's cuts.
+        shard_work = import_example("shard_work")
+        state = shard_work.pickle.dumps(worker_jieba)
+        before = shard_work.jieba_builds()
+        first, second = shard_work.cached_jieba(state), shard_work.cached_jieba(state)
+        assert shard_work.jieba_builds() - before <= 1
+        assert first is not second
+        word = "鹦鹉螺号潜艇"
+        first.add_word(word)
+        assert word in first.cut(word) and word not in second.cut(word)
+        assert word not in shard_work.cached_jieba(state).cut(word)
