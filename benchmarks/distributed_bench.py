@@ -200,7 +200,7 @@ def main():
         environment = dict(os.environ)
         with dask.config.set(settings):
             cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                   dashboard_address=None)
+                                   dashboard_address=":0")
         os.environ.clear()
         os.environ.update(environment)
         client = Client(cluster)

@@ -34,7 +34,9 @@ def object_columns():
 @pytest.fixture(scope="module")
 def client():
     with distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+        # ":0": any free port. None means the default 8787, and when that is taken (another
+        # cluster on the machine) Dask warns, which the suite turns into an error.
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0"
     ) as cluster, distributed.Client(cluster) as client:
         yield client
 
