@@ -263,8 +263,9 @@ TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
 KeywordList ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, TopK top_k,
                             bool with_weights) {
   std::vector<tokenizer::jieba::Keyword> keywords;
-  RunReleasingLockIfLong(sentence.bytes.size(),
-                         [&] { (*self).ExtractKeywords(sentence.bytes, top_k.value, keywords); });
+  RunReleasingLockIfLong(sentence.bytes.size(), [&] {
+    (*self).ExtractKeywords(sentence.bytes, top_k.value, keywords, false);
+  });
   py::list result = py::reinterpret_steal<py::list>(
       Checked(PyList_New(static_cast<Py_ssize_t>(keywords.size()))));
   for (std::size_t i = 0; i < keywords.size(); ++i) {

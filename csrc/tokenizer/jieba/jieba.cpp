@@ -157,11 +157,11 @@ bool Jieba::Find(std::string_view word) const {
 }
 
 void Jieba::ExtractKeywords(std::string_view sentence, std::size_t top_n,
-                            std::vector<Keyword>& keywords) const {
+                            std::vector<Keyword>& keywords, bool with_offsets) const {
   std::vector<Token> tokens;
   keywords.clear();
   Tokenize(sentence, TokenMode::kMixed, true, tokens);
-  jieba::ExtractKeywords(*keywords_, sentence, tokens, top_n, keywords);
+  jieba::ExtractKeywords(*keywords_, sentence, tokens, top_n, keywords, with_offsets);
 }
 
 bool Jieba::InsertWord(std::string_view word, std::optional<std::int32_t> frequency,

@@ -74,9 +74,10 @@ class Jieba {
   // Whether the word is a dictionary word (any weight). False when it is not decodable.
   bool Find(std::string_view word) const;
 
-  // TF-IDF keywords of the mixed cut, at most `top_n`, heaviest first.
-  void ExtractKeywords(std::string_view sentence, std::size_t top_n,
-                       std::vector<Keyword>& keywords) const;
+  // TF-IDF keywords of the mixed cut, at most `top_n`, heaviest first; with their byte
+  // offsets unless `with_offsets` is false.
+  void ExtractKeywords(std::string_view sentence, std::size_t top_n, std::vector<Keyword>& keywords,
+                       bool with_offsets = true) const;
 
   // Adds or replaces the entry of `word`: weight ln(frequency / main frequency sum), the median
   // main weight when the frequency is absent or 0; the tag given, empty by default. Returns

@@ -105,7 +105,7 @@ double KeywordTables::Idf(std::string_view word, std::size_t hash) const {
 
 void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
                      const std::vector<Token>& tokens, std::size_t top_n,
-                     std::vector<Keyword>& keywords) {
+                     std::vector<Keyword>& keywords, bool with_offsets) {
   keywords.clear();
   if (top_n == 0) return;
   struct Candidate {
@@ -171,6 +171,7 @@ void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
     rank[order[r]] = static_cast<std::uint32_t>(r);
     keywords.push_back({std::string(candidates[order[r]].word), candidates[order[r]].weight, {}});
   }
+  if (!with_offsets) return;
   for (std::size_t t = 0; t < tokens.size(); ++t) {
     if (token_candidate[t] == kSkipped || rank[token_candidate[t]] == kSkipped) continue;
     keywords[rank[token_candidate[t]]].offsets.push_back(tokens[t].byte_begin);

@@ -69,9 +69,10 @@ struct Keyword {
 
 // TF-IDF keywords of `sentence` from its mixed cut `tokens`: words of two or more runes that
 // are not stop words, weighed by occurrences x IDF, by weight and then by first occurrence;
-// at most `top_n`. Replaces `keywords`.
+// at most `top_n`. Replaces `keywords`. Their `offsets` are filled only `with_offsets`: they
+// cost an allocation per keyword, which callers that want only the words need not pay.
 void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
                      const std::vector<Token>& tokens, std::size_t top_n,
-                     std::vector<Keyword>& keywords);
+                     std::vector<Keyword>& keywords, bool with_offsets = true);
 
 }  // namespace orvel::tokenizer::jieba
