@@ -13,6 +13,52 @@ namespace orvel::typing::text::pybind {
 // The hash WordStrCache files a word under; computed off the lock, while cutting.
 std::uint64_t WordHash(std::string_view bytes);
 
+// The table both caches below keep their objects in: open addressing by a 64-bit hash, each
+// entry a key of two 32-bit fields (their meaning the cache's) and a reference to its object.
+// Bounded, so that a batch of distinct junk cannot grow it without end: once full, callers
+// make objects of their own.
+class SharedObjectTable {
+ public:
+  SharedObjectTable() = default;
+  SharedObjectTable(const SharedObjectTable&) = delete;
+  SharedObjectTable& operator=(const SharedObjectTable&) = delete;
+  ~SharedObjectTable();
+
+  // A new reference to the object filed under `hash` whose key `same(first, second)` accepts,
+  // or null when there is none.
+  template <typename Same>
+  PyObject* Find(std::uint64_t hash, Same same) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask; slots_[i].object; i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.hash == hash && same(slot.first, slot.second)) {
+        Py_INCREF(slot.object);
+        return slot.object;
+      }
+    }
+    return nullptr;
+  }
+
+  // Files `object` (not yet in the table) under `hash` and its key, with a reference of the
+  // table's own; false, and nothing kept, when the table is full.
+  bool Add(std::uint64_t hash, std::uint32_t first, std::uint32_t second, PyObject* object);
+
+ private:
+  struct Slot {
+    std::uint64_t hash;
+    std::uint32_t first;
+    std::uint32_t second;
+    PyObject* object;  // null: free
+  };
+  static constexpr std::size_t kMaxEntries = std::size_t{1} << 20;
+
+  void Grow();
+
+  std::vector<Slot> slots_;  // a power of two long, at most half full
+  std::size_t entries_ = 0;
+};
+
 // One str per distinct word across a batch's lists. Building a str (decoding, allocation, and
 // freeing it again with the results) is most of what a batch spends holding the interpreter
 // lock; a corpus repeats a small vocabulary, so looking a word up by a hash computed off the
@@ -20,33 +66,17 @@ std::uint64_t WordHash(std::string_view bytes);
 // Holds a reference to every str it hands out: create and destroy it with the lock held.
 class WordStrCache {
  public:
-  WordStrCache() = default;
-  WordStrCache(const WordStrCache&) = delete;
-  WordStrCache& operator=(const WordStrCache&) = delete;
-  ~WordStrCache();
-
   // A new reference to the str of the UTF-8 `bytes` (`hash` = WordHash(bytes)). A word not
   // cached is decoded as bytes.decode("utf-8") would (Utf8ToStr): null with its
   // UnicodeDecodeError set when it is not valid, so only valid words are ever cached.
   PyObject* Get(std::string_view bytes, std::uint64_t hash);
 
  private:
-  struct Slot {
-    std::uint64_t hash;
-    std::uint32_t key_offset;  // into keys_
-    std::uint32_t key_length;
-    PyObject* str;  // null: free
-  };
-  // Long words rarely repeat, and a bounded table keeps a batch of distinct junk from growing
-  // it without end: past these, words get strs of their own.
+  // Long words rarely repeat: past this, words get strs of their own.
   static constexpr std::size_t kMaxWordBytes = 48;
-  static constexpr std::size_t kMaxEntries = std::size_t{1} << 20;
 
-  void Grow();
-
-  std::vector<Slot> slots_;  // open addressing, a power of two long, at most half full
-  std::size_t entries_ = 0;
-  std::string keys_;  // every cached word's bytes, back to back
+  SharedObjectTable strs_;  // keyed by (offset, length) in keys_
+  std::string keys_;        // every cached word's bytes, back to back
 };
 
 // One int per distinct token id across a batch's sparse vectors: ids are 32-bit hashes, beyond
@@ -54,25 +84,11 @@ class WordStrCache {
 // rules as WordStrCache: holds a reference to each int, lives under the lock.
 class IdIntCache {
  public:
-  IdIntCache() = default;
-  IdIntCache(const IdIntCache&) = delete;
-  IdIntCache& operator=(const IdIntCache&) = delete;
-  ~IdIntCache();
-
   // A new reference to int(id); null with a Python error set when allocation fails.
   PyObject* Get(std::uint32_t id);
 
  private:
-  struct Slot {
-    std::uint32_t id;
-    PyObject* value;  // null: free
-  };
-  static constexpr std::size_t kMaxEntries = std::size_t{1} << 20;
-
-  void Grow();
-
-  std::vector<Slot> slots_;  // open addressing, a power of two long, at most half full
-  std::size_t entries_ = 0;
+  SharedObjectTable ints_;  // keyed and hashed by the id: a MurmurHash3 value already
 };
 
 }  // namespace orvel::typing::text::pybind

@@ -20,7 +20,7 @@ import dataclasses
 import pathlib
 import pickle
 import threading
-from typing import Any, Iterable, List, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Union
 
 from pyorveltext import BM25, Jieba
 
@@ -175,6 +175,12 @@ class Analysis:
     # Threads per task: engines run one task per core, so one each by default.
     threads: int = 1
 
+    def calls(self, jieba: Jieba) -> Dict[str, Any]:
+        """The keyword arguments of train_many / encode_documents for raw texts."""
+        return dict(
+            tokenizer=jieba, mode=self.mode, stop_words=self.stop_words, threads=self.threads
+        )
+
 
 def _all_plain_texts(rows: List[Any]) -> bool:
     """Whether every row is a non-empty str: the common case, checked without the per-row
@@ -190,13 +196,7 @@ def train_shard(
     if _all_plain_texts(rows):
         model = BM25(analysis.b, analysis.k1)
         try:
-            model.train_many(
-                rows,
-                tokenizer=jieba,
-                mode=analysis.mode,
-                stop_words=analysis.stop_words,
-                threads=analysis.threads,
-            )
+            model.train_many(rows, **analysis.calls(jieba))
             return model, RowReport(rows=len(rows), used=len(rows))
         except TypeError:
             pass  # a str that has no UTF-8 form: sort the rows out one by one below
@@ -204,13 +204,7 @@ def train_shard(
     model = BM25(analysis.b, analysis.k1)
     documents = [t for t in texts if t]
     if documents:
-        model.train_many(
-            documents,
-            tokenizer=jieba,
-            mode=analysis.mode,
-            stop_words=analysis.stop_words,
-            threads=analysis.threads,
-        )
+        model.train_many(documents, **analysis.calls(jieba))
     return model, report
 
 
@@ -244,14 +238,7 @@ def encode_shard(
     or None for both where the row is bad, so that rows keep their positions."""
     if _all_plain_texts(list(rows)):
         try:
-            vectors = model.encode_documents(
-                rows,
-                output="sparse",
-                tokenizer=jieba,
-                mode=analysis.mode,
-                stop_words=analysis.stop_words,
-                threads=analysis.threads,
-            )
+            vectors = model.encode_documents(rows, output="sparse", **analysis.calls(jieba))
             return (
                 [list(v["indices"]) for v in vectors],
                 [list(v["values"]) for v in vectors],
@@ -262,14 +249,7 @@ def encode_shard(
     texts, report = usable_rows(rows, shard)
     documents = [t for t in texts if t]
     vectors = (
-        model.encode_documents(
-            documents,
-            output="sparse",
-            tokenizer=jieba,
-            mode=analysis.mode,
-            stop_words=analysis.stop_words,
-            threads=analysis.threads,
-        )
+        model.encode_documents(documents, output="sparse", **analysis.calls(jieba))
         if documents
         else []
     )
