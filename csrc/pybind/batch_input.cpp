@@ -1,5 +1,6 @@
 #include "pybind/batch_input.h"
 
+#include <algorithm>
 #include <climits>
 #include <string>
 
@@ -25,6 +26,21 @@ bool HasSurrogate(PyObject* str) {
     if (c >= 0xD800 && c <= 0xDFFF) return true;
   }
   return false;
+}
+
+// At most the UTF-8 size of a str, from its length and storage kind: a rune stored in one byte
+// takes at most two in UTF-8 (none when the str is ASCII), in two bytes at most three.
+std::size_t Utf8BytesAtMost(PyObject* str) {
+  const std::size_t length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+  if (PyUnicode_IS_ASCII(str)) return length;
+  switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND:
+      return 2 * length;
+    case PyUnicode_2BYTE_KIND:
+      return 3 * length;
+    default:
+      return 4 * length;
+  }
 }
 
 }  // namespace
@@ -58,20 +74,42 @@ py::object BatchSequence(py::handle batch, const char* name) {
   return py::reinterpret_steal<py::object>(fast);
 }
 
-void CheckTexts(py::handle sequence, const char* name) {
+std::size_t CheckTexts(py::handle sequence, const char* name) {
   const Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence.ptr());
   PyObject** items = PySequence_Fast_ITEMS(sequence.ptr());
+  std::size_t bytes = 0;
   for (Py_ssize_t i = 0; i < size; ++i) {
     PyObject* item = items[i];
     if (PyUnicode_Check(item)) {
-      if (!HasSurrogate(item)) continue;
+      if (!HasSurrogate(item)) {
+        bytes += Utf8BytesAtMost(item);
+        continue;
+      }
       throw py::type_error(std::string(name) + "[" + std::to_string(i) +
                            "]: str holds a lone surrogate, which has no UTF-8 form");
     }
-    if (PyBytes_Check(item) || PyByteArray_Check(item)) continue;
+    if (PyBytes_Check(item)) {
+      bytes += static_cast<std::size_t>(PyBytes_GET_SIZE(item));
+      continue;
+    }
+    if (PyByteArray_Check(item)) {
+      bytes += static_cast<std::size_t>(PyByteArray_GET_SIZE(item));
+      continue;
+    }
     throw py::type_error(std::string(name) + "[" + std::to_string(i) +
                          "]: expected str or bytes, not " + TypeName(item));
   }
+  return bytes;
+}
+
+std::size_t ChunkBytes(std::size_t batch_bytes, std::size_t largest, int threads) {
+  // Four chunks per thread let the threads finish close together; a chunk below 16 KB costs
+  // more in hand-offs between threads than sharing it gains.
+  constexpr std::size_t kChunksPerThread = 4;
+  constexpr std::size_t kSmallest = 16 << 10;
+  if (threads <= 1) return largest;
+  const std::size_t even = batch_bytes / (kChunksPerThread * static_cast<std::size_t>(threads));
+  return std::max(kSmallest, std::min(largest, even));
 }
 
 TextChunks::TextChunks(py::handle sequence, std::size_t chunk_bytes)

@@ -37,8 +37,14 @@ pybind11::object BatchSequence(pybind11::handle batch, const char* name);
 
 // Raises TypeError "name[index]: expected str or bytes ..." unless every item is a str that
 // encodes to UTF-8 (no lone surrogates) or a bytes-like object. Run before any work, so a bad
-// item changes nothing.
-void CheckTexts(pybind11::handle sequence, const char* name);
+// item changes nothing. Returns an upper estimate of the batch's UTF-8 bytes, from the items'
+// lengths alone (no str is encoded for it).
+std::size_t CheckTexts(pybind11::handle sequence, const char* name);
+
+// Bytes per chunk for ForEachChunk: `largest` for a big batch; a batch of fewer than a few such
+// chunks per thread gets smaller ones (down to a floor that still outweighs a chunk's hand-off),
+// so that a small batch is shared by the threads instead of going to one of them whole.
+std::size_t ChunkBytes(std::size_t batch_bytes, std::size_t largest, int threads);
 
 // Consecutive texts of a checked batch as UTF-8 views, a few MiB at a time so that the batch
 // is never copied whole. Holds a reference to whatever backs each view.

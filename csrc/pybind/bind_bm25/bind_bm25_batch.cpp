@@ -280,7 +280,7 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
     results.Add(item, weights);
   };
   if (options.jieba) {
-    CheckTexts(batch, name);
+    const std::size_t batch_bytes = CheckTexts(batch, name);
     using Entries = std::vector<std::pair<std::uint32_t, double>>;
     struct Counted {
       std::vector<ItemTerms> items;
@@ -301,7 +301,7 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
     TextAnalysis per_chunk = options.analysis;
     per_chunk.threads = 1;  // the threads share the chunks
     ForEachChunk<Counted>(
-        batch, kEncodeChunkBytes, workers,
+        batch, ChunkBytes(batch_bytes, kEncodeChunkBytes, workers), workers,
         [&](const TextBatch& texts, Counted& counted) {
           // Never reads the model: its numbers were copied into `scale` beforehand.
           counted.failure =

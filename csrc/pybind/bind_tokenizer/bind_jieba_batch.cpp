@@ -59,7 +59,7 @@ TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument se
                                    ThreadsArgumentObject threads, bool hmm) {
   const int thread_count = ThreadsArgument(threads.object);
   const py::object batch = BatchSequence(sentences.object, "sentences");
-  CheckTexts(batch, "sentences");
+  const std::size_t batch_bytes = CheckTexts(batch, "sentences");
   py::list result(PyTuple_GET_SIZE(batch.ptr()));
   struct Words {
     std::vector<SpanList> lists;
@@ -68,7 +68,7 @@ TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument se
       thread_count, static_cast<std::size_t>(PyTuple_GET_SIZE(batch.ptr())));
   WordStrCache strs;  // declared after `result`, so released first, with the lock held
   ForEachChunk<Words>(
-      batch, kChunkBytes, workers,
+      batch, ChunkBytes(batch_bytes, kChunkBytes, workers), workers,
       [&](const TextBatch& texts, Words& words) {
         // Cutting and hashing need no interpreter; only the lists below do. Each chunk is
         // cut by one thread: the threads share the chunks.
@@ -107,8 +107,8 @@ void BindJiebaBatch(py::module_& m) {
 
 Each list equals cut(sentence): same words, the same UnicodeDecodeError for a word that is
 not valid UTF-8, the same diagnostic line for an undecodable sentence. Sentences are cut a
-chunk of about 256 KB at a time, a few chunks ahead of the building of their lists, so when a
-word raises, the diagnostic lines of later sentences may already be printed. The interpreter lock
+chunk of at most about 256 KB at a time (smaller when the batch is small, so that every
+thread gets a share), a few chunks ahead of the building of their lists, so when a word raises, the diagnostic lines of later sentences may already be printed. The interpreter lock
 is released for all engine work; only building the result lists holds it. Equal words of one
 batch are one shared str, which keeps the results of a large batch small.
 
