@@ -117,12 +117,16 @@ void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
   constexpr std::uint32_t kSkipped = 0xFFFFFFFFu;
   std::vector<Candidate> candidates;  // in order of first occurrence
   candidates.reserve(tokens.size());
-  std::vector<std::uint32_t> token_candidate(tokens.size(), kSkipped);
-  // Distinct words by open addressing over candidate indexes + 1: one allocation per call, and
-  // each word hashed once for this table, the stop words and the IDF table.
+  // Distinct words by open addressing over candidate indexes + 1, each word hashed once for
+  // this table, the stop words and the IDF table. This table, each token's candidate, and the
+  // candidates' order and rank below share one allocation: a call is a few microseconds, of
+  // which separate allocations would take a noticeable share.
   std::size_t slot_count = 16;
   while (slot_count < 2 * tokens.size()) slot_count *= 2;
-  std::vector<std::uint32_t> slots(slot_count, 0);
+  std::vector<std::uint32_t> scratch(slot_count + 3 * tokens.size(), 0);
+  std::uint32_t* slots = scratch.data();
+  std::uint32_t* token_candidate = slots + slot_count;
+  std::fill(token_candidate, token_candidate + tokens.size(), kSkipped);
   for (std::size_t t = 0; t < tokens.size(); ++t) {
     const Token& token = tokens[t];
     // One-rune words (every separator, nearly all punctuation) and stop words never count.
@@ -148,8 +152,10 @@ void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
   }
   // Heavier first; equal weights in order of first occurrence. NaN (from a "nan" IDF line)
   // sorts last, so the order stays well defined.
-  std::vector<std::uint32_t> order(candidates.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+  // Candidates are at most the tokens, so both fit the scratch space after token_candidate.
+  std::uint32_t* order = token_candidate + tokens.size();
+  std::uint32_t* rank = order + candidates.size();
+  for (std::size_t i = 0; i < candidates.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
   const auto before = [&](std::uint32_t a, std::uint32_t b) {
     const double wa = candidates[a].weight;
     const double wb = candidates[b].weight;
@@ -158,14 +164,14 @@ void ExtractKeywords(const KeywordTables& tables, std::string_view sentence,
     return a < b;
   };
   const std::size_t kept = std::min(top_n, candidates.size());
-  if (kept * 2 >= order.size()) {
-    std::sort(order.begin(), order.end(), before);  // cheaper than a heap for most of them
+  std::uint32_t* const order_end = order + candidates.size();
+  if (kept * 2 >= candidates.size()) {
+    std::sort(order, order_end, before);  // cheaper than a heap for most of them
   } else {
-    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept), order.end(),
-                      before);
+    std::partial_sort(order, order + kept, order_end, before);
   }
   // Offsets only for the kept words: one more pass over the tokens.
-  std::vector<std::uint32_t> rank(candidates.size(), kSkipped);
+  std::fill(rank, rank + candidates.size(), kSkipped);
   keywords.reserve(kept);
   for (std::size_t r = 0; r < kept; ++r) {
     rank[order[r]] = static_cast<std::uint32_t>(r);

@@ -1,8 +1,8 @@
 #include "tokenizer/jieba/token_cutter.h"
 
 #include <cstdint>
-#include <memory>
 
+#include "tokenizer/jieba/cut_workspace.h"
 #include "tokenizer/jieba/full_mode.h"
 #include "tokenizer/jieba/hmm_cutter.h"
 #include "tokenizer/jieba/max_prob_cutter.h"
@@ -13,23 +13,6 @@ namespace orvel::tokenizer::jieba {
 namespace {
 
 constexpr std::size_t kCountRunesAbove = 4096;
-
-// Working memory of one call, sized by the sentence's bytes (never fewer than its runes) so
-// that no counting pass is needed, and left uninitialised: every slot read is written first.
-struct TokenWorkspace {
-  explicit TokenWorkspace(std::size_t capacity)
-      : runes(new Rune[capacity]),
-        offsets(new std::size_t[capacity + 1]),
-        codes(new DictionaryTrie::Code[capacity]),
-        best(new double[capacity + 1]),
-        word_length(new std::uint32_t[capacity]) {}
-  std::unique_ptr<Rune[]> runes;
-  std::unique_ptr<std::size_t[]> offsets;
-  std::unique_ptr<DictionaryTrie::Code[]> codes;
-  std::unique_ptr<double[]> best;
-  std::unique_ptr<std::uint32_t[]> word_length;
-  std::vector<std::uint8_t> hmm;
-};
 
 // The maximum-probability choice of the trie cutter, over a lookup that includes run-time
 // changes: the single rune first, then longer words by length; a candidate must beat the best
@@ -67,20 +50,20 @@ void CutMaxProbabilityWithLookup(const WordLookup& lookup, double min_weight, st
 
 // Mixed-mode words of the separator-free range [begin, end) into word_length.
 void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool hmm,
-              std::size_t begin, std::size_t end, TokenWorkspace& workspace) {
+              std::size_t begin, std::size_t end, CutWorkspace& workspace) {
   const Dictionary& dictionary = snapshot.segmenter->dictionary();
-  std::uint32_t* word_length = workspace.word_length.get();
+  std::uint32_t* word_length = workspace.word_length;
   if (lookup.OverlayTouches(begin, end)) {
-    CutMaxProbabilityWithLookup(lookup, dictionary.min_weight, begin, end, workspace.best.get(),
+    CutMaxProbabilityWithLookup(lookup, dictionary.min_weight, begin, end, workspace.best,
                                 word_length);
   } else {
-    CutMaxProbability(dictionary, workspace.codes.get() + begin, end - begin,
-                      workspace.best.get() + begin, word_length + begin);
+    CutMaxProbability(dictionary, workspace.codes + begin, end - begin, workspace.best + begin,
+                      word_length + begin);
   }
   if (!hmm) return;
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
   // runes goes to the HMM, which may join them into unknown words.
-  const Rune* runes = workspace.runes.get();
+  const Rune* runes = workspace.runes;
   const auto stands_alone = [&](std::size_t i) {
     return word_length[i] > 1 || dictionary.IsUserSingleRune(runes[i]);
   };
@@ -93,9 +76,7 @@ void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool
     std::size_t run_end = i + 1;
     while (run_end < end && !stands_alone(run_end)) ++run_end;
     const std::size_t count = run_end - i;
-    if (workspace.hmm.size() < HmmScratchBytes(count)) workspace.hmm.resize(HmmScratchBytes(count));
-    CutWithHmm(snapshot.segmenter->model(), runes + i, count, workspace.hmm.data(),
-               word_length + i);
+    CutWithHmm(snapshot.segmenter->model(), runes + i, count, workspace.hmm, word_length + i);
     i = run_end;
   }
 }
@@ -111,28 +92,30 @@ bool CutTokens(const DictionarySnapshot& snapshot, std::string_view sentence, To
     capacity = CountRunes(sentence);
     if (capacity == kUndecodable) return false;
   }
-  TokenWorkspace workspace(capacity);
-  const std::size_t count = DecodeRunes(sentence, workspace.runes.get(), workspace.offsets.get());
+  // Sized by the sentence's bytes (never fewer than its runes), so that no counting pass is
+  // needed; a short sentence's fits on the stack.
+  CutWorkspace workspace(capacity);
+  const std::size_t count = DecodeRunes(sentence, workspace.runes, workspace.offsets);
   if (count == kUndecodable) return false;
   tokens.reserve(count);
   const DictionaryTrie& trie = snapshot.segmenter->dictionary().trie;
   for (std::size_t i = 0; i < count; ++i) workspace.codes[i] = trie.CodeOf(workspace.runes[i]);
-  const WordLookup lookup(snapshot, workspace.runes.get(), workspace.codes.get());
-  const std::size_t* offsets = workspace.offsets.get();
+  const WordLookup lookup(snapshot, workspace.runes, workspace.codes);
+  const std::size_t* offsets = workspace.offsets;
   const auto emit = [&](std::size_t begin, std::size_t end) {
     tokens.push_back({offsets[begin], offsets[end], begin, end});
   };
 
   if (mode == TokenMode::kFull) {
     ForEachRange(
-        workspace.runes.get(), count,
+        workspace.runes, count,
         [&](std::size_t begin, std::size_t end) { CutFullRange(lookup, begin, end, emit); },
         [&](std::size_t index) { emit(index, index + 1); });
     return true;
   }
 
   ForEachRange(
-      workspace.runes.get(), count,
+      workspace.runes, count,
       [&](std::size_t begin, std::size_t end) {
         CutRange(snapshot, lookup, hmm, begin, end, workspace);
       },
