@@ -31,25 +31,35 @@ struct WordListsName {
   static constexpr auto kName = py::detail::const_name("List[List[str]]");
 };
 
-// One sentence's words as they wait for their list: byte spans into the sentence (which the
-// chunk holds) and each word's hash for the batch's WordStrCache. Nothing is decoded off the
-// lock: most words are found in the cache, and the rest decode straight into their str.
-struct SpanList {
+// A chunk's words as they wait for their lists: byte spans into their sentences (which the
+// chunk holds) and each word's hash for the batch's WordStrCache, back to back for the whole
+// chunk, so that waiting costs no allocation per sentence. Nothing is decoded off the lock:
+// most words are found in the cache, and the rest decode straight into their str.
+struct ChunkWords {
   std::vector<tokenizer::jieba::WordSpan> spans;
   std::vector<std::uint64_t> hashes;
+  std::vector<std::size_t> ends;  // per sentence, one past its last word in spans
 };
 
-PyObject* SpansToList(std::string_view text, const SpanList& words, WordStrCache& strs) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(words.spans.size()));
+PyObject* SpansToList(std::string_view text, const ChunkWords& words, std::size_t begin,
+                      std::size_t end, WordStrCache& strs) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(end - begin));
   if (!list) return nullptr;
-  for (std::size_t i = 0; i < words.spans.size(); ++i) {
+  // The chunk's hashes are all known: ask for the table's lines a few words ahead, across
+  // sentences too.
+  constexpr std::size_t kSlotAhead = 8;
+  constexpr std::size_t kEntryAhead = 4;
+  const std::size_t count = words.hashes.size();
+  for (std::size_t i = begin; i < end; ++i) {
+    if (i + kSlotAhead < count) strs.Prefetch(words.hashes[i + kSlotAhead]);
+    if (i + kEntryAhead < count) strs.PrefetchEntry(words.hashes[i + kEntryAhead]);
     const tokenizer::jieba::WordSpan& span = words.spans[i];
     PyObject* str = strs.Get(text.substr(span.begin, span.end - span.begin), words.hashes[i]);
     if (!str) {
       Py_DECREF(list);
       return nullptr;
     }
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), str);
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i - begin), str);
   }
   return list;
 }
@@ -61,36 +71,38 @@ TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument se
   const py::object batch = BatchSequence(sentences.object, "sentences");
   const std::size_t batch_bytes = CheckTexts(batch, "sentences");
   py::list result(PyTuple_GET_SIZE(batch.ptr()));
-  struct Words {
-    std::vector<SpanList> lists;
-  };
   const int workers = tokenizer::jieba::BatchThreads(
       thread_count, static_cast<std::size_t>(PyTuple_GET_SIZE(batch.ptr())));
   WordStrCache strs;  // declared after `result`, so released first, with the lock held
-  ForEachChunk<Words>(
+  ForEachChunk<ChunkWords>(
       batch, ChunkBytes(batch_bytes, kChunkBytes, workers), workers,
-      [&](const TextBatch& texts, Words& words) {
+      [&](const TextBatch& texts, ChunkWords& words) {
         // Cutting and hashing need no interpreter; only the lists below do. Each chunk is
-        // cut by one thread: the threads share the chunks.
-        words.lists.assign(texts.texts.size(), SpanList{});
+        // cut by one thread (the threads share the chunks), so its sentences come in order.
+        words.ends.reserve(texts.texts.size());
+        std::size_t bytes = 0;
+        for (const std::string_view text : texts.texts) bytes += text.size();
+        // Words average several bytes; a quarter of the bytes rarely has to grow.
+        words.spans.reserve(bytes / 4);
+        words.hashes.reserve(bytes / 4);
         ((*self).*Cut)(
             texts.texts, 1, hmm,
             [&](std::size_t index, std::vector<tokenizer::jieba::WordSpan>& spans) {
-              SpanList& item = words.lists[index];
               const std::string_view text = texts.texts[index];
-              item.spans = spans;
-              item.hashes.reserve(spans.size());
+              words.spans.insert(words.spans.end(), spans.begin(), spans.end());
               for (const tokenizer::jieba::WordSpan& span : spans) {
-                item.hashes.push_back(WordHash(text.substr(span.begin, span.end - span.begin)));
+                words.hashes.push_back(WordHash(text.substr(span.begin, span.end - span.begin)));
               }
+              words.ends.push_back(words.spans.size());
             });
       },
-      [&](const TextBatch& texts, std::size_t first, Words& words) {
-        for (std::size_t i = 0; i < words.lists.size(); ++i) {
-          PyObject* list = SpansToList(texts.texts[i], words.lists[i], strs);
+      [&](const TextBatch& texts, std::size_t first, ChunkWords& words) {
+        std::size_t begin = 0;
+        for (std::size_t i = 0; i < words.ends.size(); ++i) {
+          PyObject* list = SpansToList(texts.texts[i], words, begin, words.ends[i], strs);
           if (!list) throw py::error_already_set();
           PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(first + i), list);
-          words.lists[i] = SpanList{};  // free as we go
+          begin = words.ends[i];
         }
       });
   return {result};
