@@ -142,18 +142,19 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       if (failures.After(index)) return;
       Scratch& own = scratch[static_cast<std::size_t>(worker)];
       TextFailure failure;
-      // Words go straight into the thread's counter; a failed text leaves words counted, but
-      // any failure makes the caller count again below, up to the failure only.
+      // A text's words go into the thread's counter together (AddAll overlaps their table
+      // lookups); a failed text leaves words counted, but any failure makes the caller count
+      // again below, up to the failure only.
       WordCounter& counter = counts.counters[static_cast<std::size_t>(worker)];
-      std::size_t length = 0;
-      const auto keep = [&](std::string_view word) {
-        counter.Add(word);
-        ++length;
-      };
-      if (!AnalyseText(jieba, batch, analysis, index, own.spans, keep, failure)) {
+      own.words.clear();
+      const auto keep = [&](std::string_view word) { own.words.push_back(word); };
+      const bool analysed = AnalyseText(jieba, batch, analysis, index, own.spans, keep, failure);
+      counter.AddAll(own.words.data(), own.words.size());
+      if (!analysed) {
         failures.Offer(failure);
         return;
       }
+      const std::size_t length = own.words.size();
       if (length == 0) {
         failures.Offer({index, TextFailure::Kind::kEmpty, {}});
         return;
