@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "search/bm25/bm25.h"
+#include "search/bm25/token_count_table.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"
 #include "tokenizer/jieba/white_space_word.h"
@@ -175,9 +176,14 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
 }
 
 void AddCorpusCounts(const CorpusCounts& counts, BM25& model) {
+  std::vector<BM25::TokenCount> batch;
   for (const WordCounter& counter : counts.counters) {
-    counter.ForEach(
-        [&](std::string_view word, std::uint32_t count) { model.add_token_count(word, count); });
+    batch.clear();
+    batch.reserve(counter.size());
+    counter.ForEach([&](std::string_view word, std::uint32_t count) {
+      batch.push_back({word, count, TokenCountTable::hash(word)});
+    });
+    model.add_token_counts(batch);
   }
   model.add_document_lengths(counts.lengths);
 }

@@ -10,6 +10,24 @@ void BM25::add_token_count(std::string_view token, int64_t count) {
   saturating_add(_doc_token_frequency.find_or_insert(token), count);
 }
 
+void BM25::add_token_counts(const std::vector<TokenCount>& counts) {
+  // The model's table is large and the tokens come in no order that suits it: the slots of
+  // the tokens eight ahead and the records of those four ahead are requested early, so that
+  // the cache misses of several lookups overlap.
+  constexpr std::size_t kSlotAhead = 8;
+  constexpr std::size_t kRecordAhead = 4;
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    if (i + kSlotAhead < counts.size()) {
+      _doc_token_frequency.prefetch_slot(counts[i + kSlotAhead].hash);
+    }
+    if (i + kRecordAhead < counts.size()) {
+      _doc_token_frequency.prefetch_record(counts[i + kRecordAhead].hash);
+    }
+    saturating_add(_doc_token_frequency.find_or_insert(counts[i].token, counts[i].hash),
+                   counts[i].count);
+  }
+}
+
 void BM25::add_document_lengths(const std::vector<std::size_t>& lengths) {
   for (const std::size_t length : lengths) add_document_length(length);
 }

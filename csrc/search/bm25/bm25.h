@@ -50,6 +50,13 @@ class BM25 {
   // Batch training (batch_train.cpp): adds occurrence counts gathered from whole documents,
   // then one document length per document in order, ending as training on each would.
   void add_token_count(std::string_view token, int64_t count);
+  // The same for many tokens at once, each with its TokenCountTable::hash, in order.
+  struct TokenCount {
+    std::string_view token;
+    int64_t count;
+    uint64_t hash;
+  };
+  void add_token_counts(const std::vector<TokenCount>& counts);
   void add_document_lengths(const std::vector<std::size_t>& lengths);
 
   // BM25 term-frequency weights c / (K + c) of each distinct token, K from the length.

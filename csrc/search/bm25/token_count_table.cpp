@@ -60,10 +60,17 @@ const int64_t* TokenCountTable::find(std::string_view key) const {
   return slot == 0 ? nullptr : count_at((slot & kOffsetMask) - 1);
 }
 
-int64_t& TokenCountTable::find_or_insert(std::string_view key) {
+void TokenCountTable::prefetch_record(uint64_t key_hash) const {
+  if (slots_.empty()) return;
+  const uint64_t slot = slots_[key_hash & (slots_.size() - 1)];
+  if (slot != 0 && (slot >> kTagShift) == tag_of(key_hash)) {
+    __builtin_prefetch(&records_[(slot & kOffsetMask) - 1]);
+  }
+}
+
+int64_t& TokenCountTable::find_or_insert(std::string_view key, uint64_t h) {
   // Keep the load factor at or below one half so that probe sequences stay short.
   if (2 * (size_ + 1) > slots_.size()) grow();
-  const uint64_t h = hash(key);
   const std::size_t i = probe(key, h);
   if (slots_[i] != 0) return *count_at((slots_[i] & kOffsetMask) - 1);
 

@@ -23,7 +23,21 @@ class TokenCountTable {
 
   // The count stored under `key`, inserting the key with count 0 when it is absent. The
   // reference stays valid until the next insertion.
-  int64_t& find_or_insert(std::string_view key);
+  int64_t& find_or_insert(std::string_view key) { return find_or_insert(key, hash(key)); }
+  // The same with the key's hash already known (`hash(key)`).
+  int64_t& find_or_insert(std::string_view key, uint64_t key_hash);
+
+  // The hash the table files `key` under.
+  static uint64_t hash(std::string_view key);
+
+  // Prefetching for a run of lookups whose keys are hashed ahead: `prefetch_slot` starts
+  // loading the index slot a lookup of `key_hash` reads first; once that is in cache,
+  // `prefetch_record` starts loading the record it points to. A table of a corpus's tokens is
+  // far larger than the core's cache, so asking a few keys ahead overlaps their misses.
+  void prefetch_slot(uint64_t key_hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[key_hash & (slots_.size() - 1)]);
+  }
+  void prefetch_record(uint64_t key_hash) const;
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -46,7 +60,6 @@ class TokenCountTable {
   int64_t* count_at(std::size_t offset) { return reinterpret_cast<int64_t*>(&records_[offset]); }
   std::string_view key_at(std::size_t offset) const;
   std::size_t next_record(std::size_t offset) const;
-  static uint64_t hash(std::string_view key);
   // Slot index of `key` if present, else of the empty slot where it would go.
   std::size_t probe(std::string_view key, uint64_t hash) const;
   void grow();
