@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "search/bm25/bm25.h"
 #include "search/bm25/saturating_add.h"
@@ -37,9 +38,19 @@ void BM25::merge(const BM25& other) {
         ", k1=" + shortest_text(_k1) + " and b=" + shortest_text(other._b) +
         ", k1=" + shortest_text(other._k1));
   }
-  other._doc_token_frequency.for_each([this](std::string_view token, int64_t count) {
-    saturating_add(_doc_token_frequency.find_or_insert(token), count);
+  // In runs, so that add_token_counts can overlap the lookups' cache misses, without copying
+  // the other model's whole table first.
+  constexpr std::size_t kRun = 256;
+  std::vector<TokenCount> run;
+  run.reserve(kRun);
+  other._doc_token_frequency.for_each([&](std::string_view token, int64_t count) {
+    run.push_back({token, count, TokenCountTable::hash(token)});
+    if (run.size() == kRun) {
+      add_token_counts(run);
+      run.clear();
+    }
   });
+  add_token_counts(run);
   const bool this_empty = _doc_count == 0 && _doc_length_total == 0;
   const bool other_empty = other._doc_count == 0 && other._doc_length_total == 0;
   saturating_add(_doc_count, other._doc_count);
