@@ -229,6 +229,13 @@ TEST(BM25State, TruncatedOrForeignBytesAreRefused) {
   std::string other_version = state;
   other_version[4] = 2;
   EXPECT_THROW(BM25::from_state(other_version), std::invalid_argument);
+  // Fault: the table reserved room for as many tokens as the count claims, so a damaged count
+  // ran out of memory (or never finished growing) instead of being refused. The count follows
+  // the magic, the version byte and five 8-byte fields.
+  std::string huge_count = state;
+  const std::uint64_t claimed = std::uint64_t{1} << 62;
+  std::memcpy(&huge_count[4 + 1 + 5 * 8], &claimed, sizeof claimed);
+  EXPECT_THROW(BM25::from_state(huge_count), std::invalid_argument);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // (uint64) and per token, in the table's insertion order: its length (varint), its bytes and
 // its count (int64).
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -117,6 +118,10 @@ BM25 BM25::from_state(std::string_view state) {
   model._doc_length_total = static_cast<int64_t>(in.u64());
   model._doc_length_average = in.real();
   const uint64_t tokens = in.u64();
+  // Sized once rather than grown step by step; an entry takes at least nine bytes, which
+  // bounds what a damaged count can make us reserve.
+  model._doc_token_frequency.reserve(
+      static_cast<std::size_t>(std::min<uint64_t>(tokens, state.size() / 9)), state.size());
   for (uint64_t i = 0; i < tokens; ++i) {
     const std::string_view token = in.take(in.varint());
     int64_t& count = model._doc_token_frequency.find_or_insert(token);

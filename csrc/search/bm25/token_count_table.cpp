@@ -95,8 +95,19 @@ int64_t& TokenCountTable::find_or_insert(std::string_view key, uint64_t h) {
   return *count_at(offset);
 }
 
+void TokenCountTable::reserve(std::size_t count, std::size_t key_bytes) {
+  // A record is its count's word, then the length prefix and key rounded up to whole words.
+  records_.reserve(records_.size() + 3 * count + key_bytes / sizeof(Word));
+  std::size_t capacity = slots_.empty() ? kInitialSlots : slots_.size();
+  while (capacity < 2 * count) capacity *= 2;
+  if (capacity > slots_.size()) rehash(capacity);
+}
+
 void TokenCountTable::grow() {
-  const std::size_t capacity = slots_.empty() ? kInitialSlots : slots_.size() * 2;
+  rehash(slots_.empty() ? kInitialSlots : slots_.size() * 2);
+}
+
+void TokenCountTable::rehash(std::size_t capacity) {
   std::vector<uint64_t> slots(capacity, 0);
   const std::size_t mask = capacity - 1;
   // The slots keep only part of each hash, so the keys are hashed again, in arena order.

@@ -27,6 +27,10 @@ class TokenCountTable {
   // The same with the key's hash already known (`hash(key)`).
   int64_t& find_or_insert(std::string_view key, uint64_t key_hash);
 
+  // Makes room for `count` keys in all, so that inserting up to that many never grows the
+  // index; `key_bytes`, the bytes of the keys to come, sizes the record arena.
+  void reserve(std::size_t count, std::size_t key_bytes);
+
   // The hash the table files `key` under.
   static uint64_t hash(std::string_view key);
 
@@ -63,6 +67,7 @@ class TokenCountTable {
   // Slot index of `key` if present, else of the empty slot where it would go.
   std::size_t probe(std::string_view key, uint64_t hash) const;
   void grow();
+  void rehash(std::size_t capacity);  // a power of two, at least twice size_
 
   std::size_t size_ = 0;
   std::vector<Word> records_;
