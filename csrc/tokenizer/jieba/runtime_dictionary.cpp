@@ -74,63 +74,6 @@ bool EntryTable::Find(const DictionaryTrie& trie, const Rune* runes, std::size_t
   return FindNode(trie, node, tag_id);
 }
 
-std::vector<DictionaryOverlay::Edge>::const_iterator DictionaryOverlay::LowerBound(
-    std::uint32_t parent, Rune rune) const {
-  return std::lower_bound(edges_.begin(), edges_.end(), Edge{parent, rune, 0},
-                          [](const Edge& a, const Edge& b) {
-                            return a.parent != b.parent ? a.parent < b.parent : a.rune < b.rune;
-                          });
-}
-
-std::uint32_t DictionaryOverlay::FindChild(std::uint32_t parent, Rune rune) const {
-  const auto it = LowerBound(parent, rune);
-  return it != edges_.end() && it->parent == parent && it->rune == rune ? it->child : kNoNode;
-}
-
-void DictionaryOverlay::Set(const Rune* runes, std::size_t length, RuntimeEntry entry) {
-  if (length > 0 && runes[0] < kFirstRuneBits) {
-    first_runes_[runes[0] / 64] |= std::uint64_t{1} << (runes[0] % 64);
-  }
-  std::uint32_t node = kRoot;
-  for (std::size_t i = 0; i < length; ++i) {
-    const auto it = LowerBound(node, runes[i]);
-    if (it != edges_.end() && it->parent == node && it->rune == runes[i]) {
-      node = it->child;
-      continue;
-    }
-    const auto child = static_cast<std::uint32_t>(node_entries_.size());
-    node_entries_.push_back(kNoEntry);
-    edges_.insert(it, Edge{node, runes[i], child});
-    node = child;
-  }
-  if (node_entries_[node] == kNoEntry) {
-    node_entries_[node] = static_cast<std::uint32_t>(entries_.size());
-    entries_.push_back(std::move(entry));
-    word_runes_.insert(word_runes_.end(), runes, runes + length);
-    word_starts_.push_back(static_cast<std::uint32_t>(word_runes_.size()));
-  } else {
-    entries_[node_entries_[node]] = std::move(entry);
-  }
-}
-
-bool OverlayMayTouch(const DictionaryOverlay& overlay, std::string_view sentence) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(sentence.data());
-  for (std::size_t i = 0; i < sentence.size();) {
-    Rune rune = 0;
-    const std::size_t size = DecodeRune(bytes + i, sentence.size() - i, rune);
-    if (size == 0 || overlay.MayStartWith(rune)) return true;
-    i += size;
-  }
-  return false;
-}
-
-const RuntimeEntry* DictionaryOverlay::Find(const Rune* runes, std::size_t length) const {
-  std::uint32_t node = kRoot;
-  for (std::size_t i = 0; i < length && node != kNoNode; ++i) node = FindChild(node, runes[i]);
-  if (node == kNoNode || node_entries_[node] == kNoEntry) return nullptr;
-  return &entries_[node_entries_[node]];
-}
-
 bool DictionarySnapshot::HasEntry(const Rune* runes, std::size_t length) const {
   if (overlay) {
     if (const RuntimeEntry* entry = overlay->Find(runes, length)) return entry->present;
@@ -164,8 +107,9 @@ const std::string* DictionarySnapshot::EntryTag(const Rune* runes,
 }
 
 RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
-                                     std::size_t merge_threshold)
+                                     std::size_t merge_threshold, std::size_t recent_limit)
     : merge_threshold_(merge_threshold),
+      recent_limit_(recent_limit),
       frequency_sum_(entries.frequency_sum),
       median_weight_(entries.median_weight) {
   Dictionary settings;
@@ -181,6 +125,7 @@ RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
 
 RuntimeDictionary::RuntimeDictionary(const RuntimeDictionary& other)
     : merge_threshold_(other.merge_threshold_),
+      recent_limit_(other.recent_limit_),
       frequency_sum_(other.frequency_sum_),
       median_weight_(other.median_weight_) {
   // The log and the snapshot are taken together, so the copy's log replays to its snapshot.
@@ -206,7 +151,7 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   const std::lock_guard<std::mutex> lock(write_mutex_);
   std::shared_ptr<const DictionarySnapshot> current = Current();
   auto overlay = current->overlay ? std::make_shared<DictionaryOverlay>(*current->overlay)
-                                  : std::make_shared<DictionaryOverlay>();
+                                  : std::make_shared<DictionaryOverlay>(recent_limit_);
   std::vector<Rune> runes;
   std::size_t applied = 0;
   for (std::size_t i = 0; i < changes.size(); ++i) {
@@ -266,14 +211,12 @@ std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
         words.Add(weight);
         tags.Add(tag);
       });
-  for (std::size_t i = 0; i < overlay.size(); ++i) {
-    const RuntimeEntry& entry = overlay.entries()[i];
-    if (!entry.present) continue;
-    const Rune* runes = overlay.WordRunes(i);
-    words.runes().insert(words.runes().end(), runes, runes + overlay.WordLength(i));
+  overlay.ForEachEntry([&](const Rune* runes, std::size_t length, const RuntimeEntry& entry) {
+    if (!entry.present) return;
+    words.runes().insert(words.runes().end(), runes, runes + length);
     words.Add(entry.weight);
     tags.Add(entry.tag);
-  }
+  });
   auto snapshot = std::make_shared<DictionarySnapshot>();
   const Segmenter& segmenter = *from.segmenter;
   snapshot->segmenter = std::make_shared<const Segmenter>(
