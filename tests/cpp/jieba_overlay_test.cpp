@@ -1,11 +1,14 @@
 // The run-time overlay's own data structures: the flat level, the two-level overlay (a shared
 // base under a small recent level, folded together every so many changes), the rune set that
-// tells which sentences an overlay may touch, and the segmenter declining such sentences. How
-// cuts through an overlay compare with a rebuilt trie is owned by jieba_analyzer_test.cpp.
+// tells which sentences an overlay may touch, the segmenter declining such sentences, and the
+// writer freeing the snapshots it replaces. How cuts through an overlay compare with a rebuilt
+// trie is owned by jieba_analyzer_test.cpp.
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
@@ -15,6 +18,7 @@
 #include "tokenizer/jieba/dictionary_loader.h"
 #include "tokenizer/jieba/dictionary_overlay.h"
 #include "tokenizer/jieba/rune_set.h"
+#include "tokenizer/jieba/runtime_dictionary.h"
 #include "tokenizer/jieba/segmenter.h"
 
 namespace orvel::tokenizer::jieba {
@@ -283,6 +287,45 @@ TEST(Segmenter, DeclinesExactlyTheSentencesHoldingADeclinedRune) {
     ASSERT_EQ(segmenter.CutUnless(declined, sentence, mode, unless), CutStatus::kDone);
     EXPECT_EQ(unless, plain);
   }
+}
+
+RuntimeDictionary TinyDictionary(std::size_t merge_threshold) {
+  const auto files = fuzz::jieba_detail::TinyDataFiles();
+  return RuntimeDictionary(ReadDictionaryEntries(files.dict, files.user), LoadHmmModel(files.hmm),
+                           merge_threshold);
+}
+
+DictionaryChange Add(const std::string& word) {
+  return {DictionaryChange::Op::kAdd, word, std::nullopt, ""};
+}
+
+// The writer keeps the snapshots it replaces until it holds the last reference. Faults: one
+// freed while a call still holds it (caught here through the weak reference, and under the
+// sanitizers by the concurrency tests), or kept for good once no call holds it, piling up.
+TEST(RuntimeDictionary, ReplacedSnapshotsAreFreedOnceNoCallHoldsThem) {
+  RuntimeDictionary dictionary = TinyDictionary(RuntimeDictionary::kDefaultMergeThreshold);
+  dictionary.Apply({Add("甲乙")});
+  std::shared_ptr<const DictionarySnapshot> held = dictionary.Current();
+  const std::weak_ptr<const DictionarySnapshot> watched = held;
+  dictionary.Apply({Add("丙丁")});
+  dictionary.Apply({Add("戊己")});
+  EXPECT_FALSE(watched.expired());
+  EXPECT_TRUE(held->HasEntry(RunesOf("甲乙").data(), 2));
+  held.reset();  // the call ends
+  dictionary.Apply({Add("庚辛")});
+  EXPECT_TRUE(watched.expired());
+}
+
+// Fault: a merge leaving the replaced trie (tens of megabytes with the real dictionary) held
+// by the kept snapshots after no call uses it any more.
+TEST(RuntimeDictionary, AMergeLetsTheReplacedTrieGo) {
+  RuntimeDictionary dictionary = TinyDictionary(2);
+  dictionary.Apply({Add("甲乙")});
+  dictionary.Apply({Add("丙丁")});
+  const std::weak_ptr<const Segmenter> old_trie = dictionary.Current()->segmenter;
+  dictionary.Apply({Add("戊己")});  // a third pending word: merges
+  ASSERT_EQ(dictionary.Current()->overlay, nullptr);
+  EXPECT_TRUE(old_trie.expired());
 }
 
 }  // namespace

@@ -118,7 +118,13 @@ const RuntimeEntry* OverlayLevel::Find(const Rune* runes, std::size_t length) co
 }
 
 void DictionaryOverlay::Set(const Rune* runes, std::size_t length, RuntimeEntry entry) {
-  if (length > 0) first_runes_.Insert(runes[0]);
+  if (length > 0 && !first_runes_->Contains(runes[0])) {
+    // Not make_shared: the count, written by every copy of the overlay, stays out of the
+    // bitset's lines, which every cut reads.
+    auto* first_runes = new RuneSet(*first_runes_);
+    first_runes->Insert(runes[0]);
+    first_runes_.reset(first_runes);
+  }
   if (Find(runes, length) == nullptr) ++size_;
   recent_.Set(runes, length, std::move(entry));
   if (recent_.size() < recent_limit_) return;

@@ -85,7 +85,7 @@ class DictionaryOverlay {
   static constexpr std::size_t kRecentLimit = 256;
 
   explicit DictionaryOverlay(std::size_t recent_limit = kRecentLimit)
-      : recent_limit_(recent_limit) {}
+      : recent_limit_(recent_limit), first_runes_(new RuneSet()) {}
 
   void Set(const Rune* runes, std::size_t length, RuntimeEntry entry);
 
@@ -97,8 +97,8 @@ class DictionaryOverlay {
 
   // The first runes of every word the overlay has a change for: a sentence holding none of
   // them is cut exactly as by the trie alone.
-  const RuneSet& first_runes() const { return first_runes_; }
-  bool MayStartWith(Rune rune) const { return first_runes_.Contains(rune); }
+  const RuneSet& first_runes() const { return *first_runes_; }
+  bool MayStartWith(Rune rune) const { return first_runes_->Contains(rune); }
 
   // Calls f(length, entry) for every change of a word runes[0..length), length <= available,
   // by increasing length.
@@ -145,7 +145,11 @@ class DictionaryOverlay {
   std::size_t recent_limit_;
   std::shared_ptr<const OverlayLevel> base_;  // null until the first fold
   OverlayLevel recent_;
-  RuneSet first_runes_;
+  // Shared by the copies until a change brings a new first rune, which few do once words
+  // have been added for a while: every cut with pending words tests its runes against it, so
+  // a thread cutting while another adds words then keeps finding it in its own cache rather
+  // than fetching a fresh copy from the writer's after every change.
+  std::shared_ptr<const RuneSet> first_runes_;
   std::size_t size_ = 0;
 };
 

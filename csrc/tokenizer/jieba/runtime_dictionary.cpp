@@ -27,6 +27,13 @@ Dictionary BuildTrieDictionary(const WordEntries& words, const Dictionary& setti
   return dictionary;
 }
 
+// A segmenter whose reference count lives in a block of its own, not beside the segmenter as
+// with make_shared: every change copies the snapshot and so writes the count, and the trie's
+// header, which every cut reads, would then be fetched anew by a thread cutting meanwhile.
+std::shared_ptr<const Segmenter> SegmenterApart(Dictionary dictionary, HmmModel model) {
+  return std::shared_ptr<const Segmenter>(new Segmenter(std::move(dictionary), std::move(model)));
+}
+
 }  // namespace
 
 EntryTable::EntryTable(const WordEntries& words, const WordTags& tags, const DictionaryTrie& trie)
@@ -116,8 +123,8 @@ RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
   settings.min_weight = entries.min_weight;
   settings.user_single_runes = std::move(entries.user_single_runes);
   auto snapshot = std::make_shared<DictionarySnapshot>();
-  snapshot->segmenter = std::make_shared<const Segmenter>(
-      BuildTrieDictionary(entries.words, settings), std::move(model));
+  snapshot->segmenter =
+      SegmenterApart(BuildTrieDictionary(entries.words, settings), std::move(model));
   snapshot->table = std::make_shared<const EntryTable>(entries.words, entries.tags,
                                                        snapshot->segmenter->dictionary().trie);
   current_ = std::move(snapshot);
@@ -179,12 +186,33 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   if (merge) published = Merge(*published);
   std::atomic_store(&current_, std::move(published));
   if (merge) {
-    // The replaced trie goes now unless a running call still holds it; its memory and the
-    // rebuild's temporaries are then returned rather than kept by the heap.
+    // The replaced trie goes now unless a running call still holds it (the snapshots kept
+    // below hold it too); its memory and the rebuild's temporaries are then returned rather
+    // than kept by the heap.
+    retired_.clear();
     current.reset();
     ReleaseFreedMemory();
+    return results;
   }
+  Retire(std::move(current));
   return results;
+}
+
+void RuntimeDictionary::Retire(std::shared_ptr<const DictionarySnapshot> replaced) {
+  // Freeing a snapshot means freeing its overlay's arrays, blocks the writer's thread
+  // allocated and last wrote. Left to the last reader, that is most often a thread cutting
+  // while words are added, for changes come faster than cuts end, and it would spend part of
+  // its time fetching and freeing those blocks. So the writer keeps the snapshots it replaces
+  // and frees each once it holds the last reference: only it can, as none is reachable any
+  // more. The oldest are let go past a few, so that a call holding one for long does not make
+  // them pile up (it frees that one itself).
+  retired_.push_back(std::move(replaced));
+  retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
+                                [](const std::shared_ptr<const DictionarySnapshot>& snapshot) {
+                                  return snapshot.use_count() == 1;
+                                }),
+                 retired_.end());
+  if (retired_.size() > kMaxRetired) retired_.erase(retired_.begin());
 }
 
 std::vector<DictionaryChange> RuntimeDictionary::Changes() const {
@@ -219,8 +247,8 @@ std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
   });
   auto snapshot = std::make_shared<DictionarySnapshot>();
   const Segmenter& segmenter = *from.segmenter;
-  snapshot->segmenter = std::make_shared<const Segmenter>(
-      BuildTrieDictionary(words, segmenter.dictionary()), HmmModel(segmenter.model()));
+  snapshot->segmenter = SegmenterApart(BuildTrieDictionary(words, segmenter.dictionary()),
+                                       HmmModel(segmenter.model()));
   snapshot->table =
       std::make_shared<const EntryTable>(words, tags, snapshot->segmenter->dictionary().trie);
   return snapshot;

@@ -134,6 +134,9 @@ class RuntimeDictionary {
 
  private:
   std::shared_ptr<const DictionarySnapshot> Merge(const DictionarySnapshot& from) const;
+  void Retire(std::shared_ptr<const DictionarySnapshot> replaced);
+
+  static constexpr std::size_t kMaxRetired = 16;
 
   std::size_t merge_threshold_;
   std::size_t recent_limit_;
@@ -141,6 +144,9 @@ class RuntimeDictionary {
   double median_weight_;
   mutable std::mutex write_mutex_;
   std::vector<DictionaryChange> log_;                  // guarded by write_mutex_
+  // Replaced snapshots that a call may still hold, freed by Apply once it holds the last
+  // reference (see Retire); guarded by write_mutex_.
+  std::vector<std::shared_ptr<const DictionarySnapshot>> retired_;
   std::shared_ptr<const DictionarySnapshot> current_;  // atomic access only
 };
 
