@@ -12,6 +12,19 @@ bool RunesLess(const Rune* a, std::size_t a_length, const Rune* b, std::size_t b
 
 }  // namespace
 
+OverlayLevel::OverlayLevel(const OverlayLevel& other) {
+  constexpr std::size_t kRoomRunes = 8;
+  const auto copy = [](const auto& from, auto& to, std::size_t room) {
+    to.reserve(from.size() + room);
+    to.assign(from.begin(), from.end());
+  };
+  copy(other.edges_, edges_, kRoomRunes);
+  copy(other.node_entries_, node_entries_, kRoomRunes);
+  copy(other.word_runes_, word_runes_, kRoomRunes);
+  copy(other.word_starts_, word_starts_, 1);
+  copy(other.entries_, entries_, 1);
+}
+
 std::vector<OverlayLevel::Edge>::const_iterator OverlayLevel::LowerBound(std::uint32_t parent,
                                                                          Rune rune) const {
   return std::lower_bound(edges_.begin(), edges_.end(), Edge{parent, rune, 0},
@@ -61,36 +74,48 @@ OverlayLevel OverlayLevel::Union(const OverlayLevel& older, const OverlayLevel& 
   struct Word {
     const OverlayLevel* level;
     std::uint32_t index;
+    const Rune* runes() const { return level->WordRunes(index); }
+    std::size_t length() const { return level->WordLength(index); }
   };
   const auto less = [](const Word& a, const Word& b) {
-    return RunesLess(a.level->WordRunes(a.index), a.level->WordLength(a.index),
-                     b.level->WordRunes(b.index), b.level->WordLength(b.index));
+    return RunesLess(a.runes(), a.length(), b.runes(), b.length());
   };
-  std::vector<Word> kept;
-  kept.reserve(older.size());
-  for (std::uint32_t i = 0; i < older.size(); ++i) {
-    if (newer.Find(older.WordRunes(i), older.WordLength(i)) == nullptr) kept.push_back({&older, i});
+  const auto sorted_words = [&](const OverlayLevel& level) {
+    std::vector<Word> words;
+    words.reserve(level.size());
+    for (std::uint32_t i = 0; i < level.size(); ++i) words.push_back({&level, i});
+    if (!std::is_sorted(words.begin(), words.end(), less)) {
+      std::sort(words.begin(), words.end(), less);
+    }
+    return words;
+  };
+  const std::vector<Word> old_words = sorted_words(older);
+  const std::vector<Word> new_words = sorted_words(newer);
+  // Merged in order; of a word in both, the newer entry only.
+  std::vector<Word> words;
+  words.reserve(old_words.size() + new_words.size());
+  auto old_it = old_words.begin();
+  for (const Word& word : new_words) {
+    for (; old_it != old_words.end() && less(*old_it, word); ++old_it) words.push_back(*old_it);
+    if (old_it != old_words.end() && !less(word, *old_it)) ++old_it;
+    words.push_back(word);
   }
-  if (!std::is_sorted(kept.begin(), kept.end(), less)) std::sort(kept.begin(), kept.end(), less);
-  std::vector<Word> added;
-  added.reserve(newer.size());
-  for (std::uint32_t i = 0; i < newer.size(); ++i) added.push_back({&newer, i});
-  std::sort(added.begin(), added.end(), less);
-  std::vector<Word> words(kept.size() + added.size());
-  std::merge(kept.begin(), kept.end(), added.begin(), added.end(), words.begin(), less);
+  words.insert(words.end(), old_it, old_words.end());
 
   OverlayLevel level;
   level.entries_.reserve(words.size());
   level.word_starts_.reserve(words.size() + 1);
   // Words come in increasing order, so the nodes a word shares with any earlier word are the
   // ones it shares with the word just before it: `path` holds that word's nodes, root first.
-  // Edges are appended as nodes are made and put in (parent, rune) order at the end.
+  // A node's children are made in increasing rune order, so ordering the edges by parent
+  // alone, keeping that order (a counting sort), orders them by (parent, rune).
+  std::vector<Edge> edges;
   std::vector<std::uint32_t> path{kRoot};
   const Rune* previous = nullptr;
   std::size_t previous_length = 0;
   for (const Word& word : words) {
-    const Rune* runes = word.level->WordRunes(word.index);
-    const std::size_t length = word.level->WordLength(word.index);
+    const Rune* runes = word.runes();
+    const std::size_t length = word.length();
     std::size_t common = 0;
     while (common < length && common < previous_length && runes[common] == previous[common]) {
       ++common;
@@ -98,16 +123,18 @@ OverlayLevel OverlayLevel::Union(const OverlayLevel& older, const OverlayLevel& 
     path.resize(common + 1);
     for (std::size_t i = common; i < length; ++i) {
       const std::uint32_t child = level.AddNode();
-      level.edges_.push_back(Edge{path.back(), runes[i], child});
+      edges.push_back(Edge{path.back(), runes[i], child});
       path.push_back(child);
     }
     level.AddEntry(path[length], runes, length, word.level->entries()[word.index]);
     previous = runes;
     previous_length = length;
   }
-  std::sort(level.edges_.begin(), level.edges_.end(), [](const Edge& a, const Edge& b) {
-    return a.parent != b.parent ? a.parent < b.parent : a.rune < b.rune;
-  });
+  std::vector<std::uint32_t> starts(level.node_entries_.size() + 1, 0);
+  for (const Edge& edge : edges) ++starts[edge.parent + 1];
+  for (std::size_t node = 1; node < starts.size(); ++node) starts[node] += starts[node - 1];
+  level.edges_.resize(edges.size());
+  for (const Edge& edge : edges) level.edges_[starts[edge.parent]++] = edge;
   return level;
 }
 

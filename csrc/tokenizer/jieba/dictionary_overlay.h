@@ -27,13 +27,19 @@ class OverlayLevel {
   static constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
 
   OverlayLevel() : node_entries_(1, kNoEntry), word_starts_(1, 0) {}
+  // A copy is made to take a change, so it keeps room for one more word of a few runes
+  // rather than moving every array once more at the change.
+  OverlayLevel(const OverlayLevel& other);
+  OverlayLevel(OverlayLevel&&) = default;
+  OverlayLevel& operator=(const OverlayLevel&) = default;
+  OverlayLevel& operator=(OverlayLevel&&) = default;
 
   // Adds or replaces the entry of runes[0..length). Moves edges along, so it is for small
   // levels; large ones are made at once by Union.
   void Set(const Rune* runes, std::size_t length, RuntimeEntry entry);
 
   // A level with every entry of `newer` and the entries of `older` whose words `newer` has
-  // none for, its entries in increasing rune order. Linear in the two sizes when `older`'s
+  // none for, its entries in increasing rune order. Linear in the size of `older` when its
   // entries are in that order already, as they are in every level made by Union.
   static OverlayLevel Union(const OverlayLevel& older, const OverlayLevel& newer);
 

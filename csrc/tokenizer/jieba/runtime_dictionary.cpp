@@ -156,7 +156,9 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   }
   std::vector<bool> results(changes.size());
   const std::lock_guard<std::mutex> lock(write_mutex_);
-  std::shared_ptr<const DictionarySnapshot> current = Current();
+  // Only a writer holding the lock stores into current_, and readers only read it, so it reads
+  // as a plain copy here, sparing the shared lock that atomic loads of it take.
+  std::shared_ptr<const DictionarySnapshot> current = current_;
   auto overlay = current->overlay ? std::make_shared<DictionaryOverlay>(*current->overlay)
                                   : std::make_shared<DictionaryOverlay>(recent_limit_);
   std::vector<Rune> runes;

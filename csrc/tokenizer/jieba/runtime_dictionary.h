@@ -101,11 +101,12 @@ struct DictionaryChange {
 class RuntimeDictionary {
  public:
   // Overlays bigger than this are merged into a new trie: cutting a sentence an overlay touches
-  // is slower than through the trie, and copying it for each change grows with its size. But a
-  // merge rebuilds the whole trie (about 0.13 s of one core, and its writes push the tables of
-  // threads cutting meanwhile out of the caches), so it is kept rare: at 1024, adding 10,000
-  // words one by one took 1.3 s and cutting meanwhile ran at 0.4x; at 8192, 0.6 s and 0.8x
-  // (benchmarks/analyzer_engine_bench.cpp). A flat overlay of 8192 words copies in ~0.1 ms.
+  // is slower than through the trie, and folding the overlay's recent changes into its base
+  // grows with its size. But a merge rebuilds the whole trie (about 0.13 s of one core, and its
+  // writes push the tables of threads cutting meanwhile out of the caches), so it is kept rare:
+  // with a flat overlay copied whole at every change, at 1024 adding 10,000 words one by one
+  // took 1.3 s and cutting meanwhile ran at 0.4x; at 8192, 0.6 s and 0.8x
+  // (benchmarks/analyzer_engine_bench.cpp).
   static constexpr std::size_t kDefaultMergeThreshold = 8192;
 
   // `recent_limit`: see DictionaryOverlay.
