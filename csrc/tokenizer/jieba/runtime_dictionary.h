@@ -144,11 +144,13 @@ class RuntimeDictionary {
   double frequency_sum_;
   double median_weight_;
   mutable std::mutex write_mutex_;
-  std::vector<DictionaryChange> log_;                  // guarded by write_mutex_
+  std::vector<DictionaryChange> log_;  // guarded by write_mutex_
   // Replaced snapshots that a call may still hold, freed by Apply once it holds the last
   // reference (see Retire); guarded by write_mutex_.
   std::vector<std::shared_ptr<const DictionarySnapshot>> retired_;
-  std::shared_ptr<const DictionarySnapshot> current_;  // atomic access only
+  // Stored only atomically, under write_mutex_; read atomically, except by the writer holding
+  // write_mutex_.
+  std::shared_ptr<const DictionarySnapshot> current_;
 };
 
 }  // namespace orvel::tokenizer::jieba
