@@ -1,6 +1,7 @@
 // The analyzer's engine speeds on distinct real text, next to the HMM cut of the same run:
 // the cut without HMM and full mode against the mixed cut, the time to add 10,000 words one
-// by one and as one batch, and a cut while another thread adds words against a cut without.
+// by one and as one batch, and a cut while another thread adds words against a cut without
+// (whole passes, then in turns).
 //
 //   analyzer_engine_bench DATA_DIR CORPUS_FILE [CORPUS_MB] [ROUNDS]
 //
@@ -12,15 +13,22 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <pthread.h>
+#include <sched.h>
+#endif
 
 #include "tokenizer/jieba/jieba.h"
 
@@ -61,6 +69,33 @@ Stats Summarize(std::vector<double> values) {
 // New words that occur nowhere in Chinese text: two private-use characters and a number.
 std::string NewWord(int i) {
   return "\xEE\x80\x80\xEE\x80\x81" + std::to_string(i);
+}
+
+// The CPUs this thread may run on (those the process started with, when asked first).
+std::vector<int> AllowedCpus() {
+  std::vector<int> cpus;
+#if defined(__linux__)
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof(allowed), &allowed) == 0) {
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
+    }
+  }
+#endif
+  return cpus;
+}
+
+// Lets the calling thread run on `cpus` only; false where that is not supported.
+bool PinTo(const std::vector<int>& cpus) {
+#if defined(__linux__)
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (const int cpu : cpus) CPU_SET(cpu, &set);
+  return pthread_setaffinity_np(pthread_self(), sizeof(set), &set) == 0;
+#else
+  (void)cpus;
+  return false;
+#endif
 }
 
 }  // namespace
@@ -109,7 +144,8 @@ int main(int argc, char** argv) {
                 s.median / hmm_median);
   }
 
-  // Adding words: one call per word (a rebuild every 257 changes), then one batch.
+  // Adding words: one call per word (the trie rebuilt once, past the merge threshold), then
+  // one batch.
   constexpr int kWords = 10000;
   {
     auto fresh = make();
@@ -152,7 +188,7 @@ int main(int argc, char** argv) {
   }
 
   // A cutting thread with and without another thread adding words one by one meanwhile.
-  std::vector<double> quiet_rates, busy_rates;
+  std::vector<double> quiet_rates, busy_rates, added_counts;
   for (int round = 0; round < rounds; ++round) {
     auto subject = make();
     std::vector<WordSpan> own;
@@ -172,13 +208,80 @@ int main(int argc, char** argv) {
     busy_rates.push_back(bytes / 1e6 / SecondsSince(start));
     stop = true;
     writer.join();
-    if (round == 0) std::printf("words added during one cutting pass: %d\n", added.load());
+    added_counts.push_back(added.load());
   }
+  // Past the merge threshold the writer spends the rest of a pass rebuilding the trie rather
+  // than publishing changes, so these say how much of the pass saw changes arrive.
+  const Stats added = Summarize(added_counts);
+  std::printf("words added during one cutting pass: %.0f %.0f %.0f (merge threshold %zu)\n",
+              added.min, added.median, added.max,
+              orvel::tokenizer::jieba::RuntimeDictionary::kDefaultMergeThreshold);
   const Stats quiet = Summarize(quiet_rates);
   const Stats busy = Summarize(busy_rates);
   std::printf("cut (HMM) without a writer  %9.2f %9.2f %9.2f  MB/s\n", quiet.min, quiet.median,
               quiet.max);
   std::printf("cut (HMM) while adding words %8.2f %9.2f %9.2f  MB/s  %.2fx\n", busy.min,
               busy.median, busy.max, busy.median / quiet.median);
+
+  // The same in turns: chunks of lines cut alternately with the writer changing words and
+  // waiting, twice with the turns swapped, so that every line is cut both ways and the speed
+  // of a shared machine, which drifts from second to second, falls on both alike. The writer
+  // cycles over 4,096 words (adding new ones, then changing their frequency), so that every
+  // turn sees changes arrive and none a merge. Where it can, the cutter runs on one CPU and
+  // the writer on another, so that other work on the machine cannot put both on one core and
+  // what is measured is what the writer's changes cost the cutter.
+  constexpr std::size_t kTurnLines = 256;
+  constexpr int kCycledWords = 4096;
+  std::vector<double> turn_ratios;
+  const std::vector<int> cpus = AllowedCpus();
+  const bool pinned = cpus.size() >= 2 && PinTo({cpus[0]});
+  for (int round = 0; round < rounds; ++round) {
+    auto subject = make();
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool writing = false, done = false;
+    std::thread writer([&] {
+      if (pinned) PinTo({cpus[1]});
+      for (int i = 0;; ++i) {
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          wake.wait(lock, [&] { return writing || done; });
+          if (done) return;
+        }
+        subject->InsertWord(NewWord(i % kCycledWords), 1 + i / kCycledWords, "nz");
+      }
+    });
+    const auto set_writing = [&](bool on) {
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        writing = on;
+      }
+      wake.notify_all();
+    };
+    double with_writer = 0.0, without = 0.0;
+    std::vector<WordSpan> own;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (std::size_t turn = 0; turn * kTurnLines < lines.size(); ++turn) {
+        const bool on = (turn + pass) % 2 == 0;
+        set_writing(on);
+        const auto start = Clock::now();
+        const std::size_t end = std::min(lines.size(), (turn + 1) * kTurnLines);
+        for (std::size_t i = turn * kTurnLines; i < end; ++i) subject->CutSpans(lines[i], own);
+        (on ? with_writer : without) += SecondsSince(start);
+      }
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+    }
+    wake.notify_all();
+    writer.join();
+    turn_ratios.push_back(without / with_writer);
+  }
+  if (pinned) PinTo(cpus);
+  const Stats turns = Summarize(turn_ratios);
+  std::printf(
+      "cut (HMM) while changing words, in turns of %zu lines%s: %.2fx %.2fx %.2fx of without\n",
+      kTurnLines, pinned ? ", on two pinned CPUs" : "", turns.min, turns.median, turns.max);
   return 0;
 }

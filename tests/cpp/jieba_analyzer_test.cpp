@@ -106,10 +106,12 @@ class RandomText {
   std::mt19937 random_{20261208};
 };
 
-std::unique_ptr<RuntimeDictionary> TinyRuntimeDictionary(std::size_t merge_threshold) {
+std::unique_ptr<RuntimeDictionary> TinyRuntimeDictionary(
+    std::size_t merge_threshold, std::size_t recent_limit = DictionaryOverlay::kRecentLimit) {
   const auto files = TinyDataFiles();
   return std::make_unique<RuntimeDictionary>(ReadDictionaryEntries(files.dict, files.user),
-                                             LoadHmmModel(files.hmm), merge_threshold);
+                                             LoadHmmModel(files.hmm), merge_threshold,
+                                             recent_limit);
 }
 
 // Everything a snapshot answers for one sentence, in every mode.
@@ -144,53 +146,16 @@ DictionaryChange RandomChange(RandomText& text) {
 
 // Fault caught: the overlay and the rebuilt trie disagreeing on precedence, deletions of
 // main-dictionary words, re-insertions after deletions, one-rune words or tags.
-// Faults in the flat overlay: an edge inserted out of (parent, rune) order, so that binary
-// search misses a word added earlier; a replaced entry duplicated; prefixes reported out of
-// length order; an astral first rune (beyond the bitset) not seen.
-TEST(DictionaryOverlay, FindsEveryWordWhateverTheInsertionOrder) {
-  DictionaryOverlay overlay;
-  const std::vector<std::string> words{"丙丁戊", "乙", "丙丁", "甲乙", "丙乙", "𠀀甲", "丙"};
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::vector<Rune> runes = RunesOf(words[i]);
-    overlay.Set(runes.data(), runes.size(), RuntimeEntry{true, static_cast<double>(i), "n"});
-  }
-  const std::vector<Rune> again = RunesOf("丙丁");
-  overlay.Set(again.data(), again.size(), RuntimeEntry{false, 0.0, ""});
-  ASSERT_EQ(overlay.size(), words.size());
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::vector<Rune> runes = RunesOf(words[i]);
-    const RuntimeEntry* entry = overlay.Find(runes.data(), runes.size());
-    ASSERT_NE(entry, nullptr) << words[i];
-    EXPECT_EQ(entry->present, words[i] != "丙丁") << words[i];
-    if (entry->present) EXPECT_EQ(entry->weight, static_cast<double>(i)) << words[i];
-    EXPECT_EQ(std::vector<Rune>(overlay.WordRunes(i), overlay.WordRunes(i) + overlay.WordLength(i)),
-              runes);
-  }
-  const std::vector<Rune> absent = RunesOf("丙丁己");
-  EXPECT_EQ(overlay.Find(absent.data(), absent.size()), nullptr);
-  std::vector<std::size_t> lengths;
-  const std::vector<Rune> sentence = RunesOf("丙丁戊己");
-  overlay.ForEachPrefix(
-      sentence.data(), sentence.size(),
-      [&](std::size_t length, const RuntimeEntry&) { lengths.push_back(length); });
-  EXPECT_EQ(lengths, (std::vector<std::size_t>{1, 2, 3}));
-  EXPECT_TRUE(overlay.MayStartWith(RunesOf("𠀀")[0]));
-  EXPECT_FALSE(overlay.MayStartWith(RunesOf("丁")[0]));
-}
+// The overlay folds its recent changes into a new base every `recent_limit` changes; at 5,
+// cutting goes across both levels and through many folds (faults: a base entry winning over a
+// recent change, or a fold losing or reviving a word).
+class OverlayCuts : public ::testing::TestWithParam<std::size_t> {};
 
-// Fault: a sentence that holds a changed word's first rune cut by the trie alone (the change
-// ignored), or an undecodable one sent down the trie path.
-TEST(DictionaryOverlay, SentencesItMayTouchAreFound) {
-  DictionaryOverlay overlay;
-  const std::vector<Rune> word = RunesOf("𠀀甲");
-  overlay.Set(word.data(), word.size(), RuntimeEntry{});
-  EXPECT_FALSE(OverlayMayTouch(overlay, "甲乙 abc"));
-  EXPECT_TRUE(OverlayMayTouch(overlay, "abc 𠀀"));
-  EXPECT_TRUE(OverlayMayTouch(overlay, "abc \xF8"));
-}
+INSTANTIATE_TEST_SUITE_P(RecentLimits, OverlayCuts,
+                         ::testing::Values(DictionaryOverlay::kRecentLimit, 5));
 
-TEST(RuntimeDictionary, OverlayCutsExactlyLikeARebuiltTrie) {
-  const auto overlaid = TinyRuntimeDictionary(std::numeric_limits<std::size_t>::max());
+TEST_P(OverlayCuts, ExactlyLikeARebuiltTrie) {
+  const auto overlaid = TinyRuntimeDictionary(std::numeric_limits<std::size_t>::max(), GetParam());
   const auto rebuilt = TinyRuntimeDictionary(0);  // merges at every change
   RandomText text;
   std::vector<std::string> sentences = {"我来到北京清华大学研究生命科学", "C++1犇犇", "北京大学生"};

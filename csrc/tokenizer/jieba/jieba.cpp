@@ -24,16 +24,20 @@ TokenMode ModeOf(CutMode mode) {
 
 // The specified cuts go through the segmenter directly while no run-time change is pending,
 // which keeps them exactly as fast as without run-time changes, and so does a sentence that no
-// pending change concerns (added words are usually rare ones), checked in one pass over it.
+// pending change concerns (added words are usually rare ones): the segmenter declines only
+// sentences holding the first rune of a changed word, found as it decodes them.
 template <typename Word>
 void CutInto(const DictionarySnapshot& snapshot, std::string_view sentence, CutMode mode,
              std::vector<Word>& words) {
-  if (!snapshot.overlay || !OverlayMayTouch(*snapshot.overlay, sentence)) {
+  if (!snapshot.overlay) {
     if (!snapshot.segmenter->Cut(sentence, mode, words)) ReportUndecodableSentence();
     return;
   }
+  const CutStatus status =
+      snapshot.segmenter->CutUnless(snapshot.overlay->first_runes(), sentence, mode, words);
+  if (status == CutStatus::kUndecodable) ReportUndecodableSentence();
+  if (status != CutStatus::kDeclined) return;
   std::vector<Token> tokens;
-  words.clear();
   if (!CutTokens(snapshot, sentence, ModeOf(mode), true, tokens)) ReportUndecodableSentence();
   for (const Token& token : tokens) {
     if constexpr (std::is_same_v<Word, WordSpan>) {

@@ -27,6 +27,13 @@ Dictionary BuildTrieDictionary(const WordEntries& words, const Dictionary& setti
   return dictionary;
 }
 
+// A segmenter whose reference count lives in a block of its own, not beside the segmenter as
+// with make_shared: every change copies the snapshot and so writes the count, and the trie's
+// header, which every cut reads, would then be fetched anew by a thread cutting meanwhile.
+std::shared_ptr<const Segmenter> SegmenterApart(Dictionary dictionary, HmmModel model) {
+  return std::shared_ptr<const Segmenter>(new Segmenter(std::move(dictionary), std::move(model)));
+}
+
 }  // namespace
 
 EntryTable::EntryTable(const WordEntries& words, const WordTags& tags, const DictionaryTrie& trie)
@@ -74,63 +81,6 @@ bool EntryTable::Find(const DictionaryTrie& trie, const Rune* runes, std::size_t
   return FindNode(trie, node, tag_id);
 }
 
-std::vector<DictionaryOverlay::Edge>::const_iterator DictionaryOverlay::LowerBound(
-    std::uint32_t parent, Rune rune) const {
-  return std::lower_bound(edges_.begin(), edges_.end(), Edge{parent, rune, 0},
-                          [](const Edge& a, const Edge& b) {
-                            return a.parent != b.parent ? a.parent < b.parent : a.rune < b.rune;
-                          });
-}
-
-std::uint32_t DictionaryOverlay::FindChild(std::uint32_t parent, Rune rune) const {
-  const auto it = LowerBound(parent, rune);
-  return it != edges_.end() && it->parent == parent && it->rune == rune ? it->child : kNoNode;
-}
-
-void DictionaryOverlay::Set(const Rune* runes, std::size_t length, RuntimeEntry entry) {
-  if (length > 0 && runes[0] < kFirstRuneBits) {
-    first_runes_[runes[0] / 64] |= std::uint64_t{1} << (runes[0] % 64);
-  }
-  std::uint32_t node = kRoot;
-  for (std::size_t i = 0; i < length; ++i) {
-    const auto it = LowerBound(node, runes[i]);
-    if (it != edges_.end() && it->parent == node && it->rune == runes[i]) {
-      node = it->child;
-      continue;
-    }
-    const auto child = static_cast<std::uint32_t>(node_entries_.size());
-    node_entries_.push_back(kNoEntry);
-    edges_.insert(it, Edge{node, runes[i], child});
-    node = child;
-  }
-  if (node_entries_[node] == kNoEntry) {
-    node_entries_[node] = static_cast<std::uint32_t>(entries_.size());
-    entries_.push_back(std::move(entry));
-    word_runes_.insert(word_runes_.end(), runes, runes + length);
-    word_starts_.push_back(static_cast<std::uint32_t>(word_runes_.size()));
-  } else {
-    entries_[node_entries_[node]] = std::move(entry);
-  }
-}
-
-bool OverlayMayTouch(const DictionaryOverlay& overlay, std::string_view sentence) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(sentence.data());
-  for (std::size_t i = 0; i < sentence.size();) {
-    Rune rune = 0;
-    const std::size_t size = DecodeRune(bytes + i, sentence.size() - i, rune);
-    if (size == 0 || overlay.MayStartWith(rune)) return true;
-    i += size;
-  }
-  return false;
-}
-
-const RuntimeEntry* DictionaryOverlay::Find(const Rune* runes, std::size_t length) const {
-  std::uint32_t node = kRoot;
-  for (std::size_t i = 0; i < length && node != kNoNode; ++i) node = FindChild(node, runes[i]);
-  if (node == kNoNode || node_entries_[node] == kNoEntry) return nullptr;
-  return &entries_[node_entries_[node]];
-}
-
 bool DictionarySnapshot::HasEntry(const Rune* runes, std::size_t length) const {
   if (overlay) {
     if (const RuntimeEntry* entry = overlay->Find(runes, length)) return entry->present;
@@ -164,16 +114,17 @@ const std::string* DictionarySnapshot::EntryTag(const Rune* runes,
 }
 
 RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
-                                     std::size_t merge_threshold)
+                                     std::size_t merge_threshold, std::size_t recent_limit)
     : merge_threshold_(merge_threshold),
+      recent_limit_(recent_limit),
       frequency_sum_(entries.frequency_sum),
       median_weight_(entries.median_weight) {
   Dictionary settings;
   settings.min_weight = entries.min_weight;
   settings.user_single_runes = std::move(entries.user_single_runes);
   auto snapshot = std::make_shared<DictionarySnapshot>();
-  snapshot->segmenter = std::make_shared<const Segmenter>(
-      BuildTrieDictionary(entries.words, settings), std::move(model));
+  snapshot->segmenter =
+      SegmenterApart(BuildTrieDictionary(entries.words, settings), std::move(model));
   snapshot->table = std::make_shared<const EntryTable>(entries.words, entries.tags,
                                                        snapshot->segmenter->dictionary().trie);
   current_ = std::move(snapshot);
@@ -181,6 +132,7 @@ RuntimeDictionary::RuntimeDictionary(DictionaryEntries entries, HmmModel model,
 
 RuntimeDictionary::RuntimeDictionary(const RuntimeDictionary& other)
     : merge_threshold_(other.merge_threshold_),
+      recent_limit_(other.recent_limit_),
       frequency_sum_(other.frequency_sum_),
       median_weight_(other.median_weight_) {
   // The log and the snapshot are taken together, so the copy's log replays to its snapshot.
@@ -204,9 +156,11 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   }
   std::vector<bool> results(changes.size());
   const std::lock_guard<std::mutex> lock(write_mutex_);
-  std::shared_ptr<const DictionarySnapshot> current = Current();
+  // Only a writer holding the lock stores into current_, and readers only read it, so it reads
+  // as a plain copy here, sparing the shared lock that atomic loads of it take.
+  std::shared_ptr<const DictionarySnapshot> current = current_;
   auto overlay = current->overlay ? std::make_shared<DictionaryOverlay>(*current->overlay)
-                                  : std::make_shared<DictionaryOverlay>();
+                                  : std::make_shared<DictionaryOverlay>(recent_limit_);
   std::vector<Rune> runes;
   std::size_t applied = 0;
   for (std::size_t i = 0; i < changes.size(); ++i) {
@@ -234,12 +188,33 @@ std::vector<bool> RuntimeDictionary::Apply(const std::vector<DictionaryChange>& 
   if (merge) published = Merge(*published);
   std::atomic_store(&current_, std::move(published));
   if (merge) {
-    // The replaced trie goes now unless a running call still holds it; its memory and the
-    // rebuild's temporaries are then returned rather than kept by the heap.
+    // The replaced trie goes now unless a running call still holds it (the snapshots kept
+    // below hold it too); its memory and the rebuild's temporaries are then returned rather
+    // than kept by the heap.
+    retired_.clear();
     current.reset();
     ReleaseFreedMemory();
+    return results;
   }
+  Retire(std::move(current));
   return results;
+}
+
+void RuntimeDictionary::Retire(std::shared_ptr<const DictionarySnapshot> replaced) {
+  // Freeing a snapshot means freeing its overlay's arrays, blocks the writer's thread
+  // allocated and last wrote. Left to the last reader, that is most often a thread cutting
+  // while words are added, for changes come faster than cuts end, and it would spend part of
+  // its time fetching and freeing those blocks. So the writer keeps the snapshots it replaces
+  // and frees each once it holds the last reference: only it can, as none is reachable any
+  // more. The oldest are let go past a few, so that a call holding one for long does not make
+  // them pile up (it frees that one itself).
+  retired_.push_back(std::move(replaced));
+  retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
+                                [](const std::shared_ptr<const DictionarySnapshot>& snapshot) {
+                                  return snapshot.use_count() == 1;
+                                }),
+                 retired_.end());
+  if (retired_.size() > kMaxRetired) retired_.erase(retired_.begin());
 }
 
 std::vector<DictionaryChange> RuntimeDictionary::Changes() const {
@@ -266,18 +241,16 @@ std::shared_ptr<const DictionarySnapshot> RuntimeDictionary::Merge(
         words.Add(weight);
         tags.Add(tag);
       });
-  for (std::size_t i = 0; i < overlay.size(); ++i) {
-    const RuntimeEntry& entry = overlay.entries()[i];
-    if (!entry.present) continue;
-    const Rune* runes = overlay.WordRunes(i);
-    words.runes().insert(words.runes().end(), runes, runes + overlay.WordLength(i));
+  overlay.ForEachEntry([&](const Rune* runes, std::size_t length, const RuntimeEntry& entry) {
+    if (!entry.present) return;
+    words.runes().insert(words.runes().end(), runes, runes + length);
     words.Add(entry.weight);
     tags.Add(entry.tag);
-  }
+  });
   auto snapshot = std::make_shared<DictionarySnapshot>();
   const Segmenter& segmenter = *from.segmenter;
-  snapshot->segmenter = std::make_shared<const Segmenter>(
-      BuildTrieDictionary(words, segmenter.dictionary()), HmmModel(segmenter.model()));
+  snapshot->segmenter = SegmenterApart(BuildTrieDictionary(words, segmenter.dictionary()),
+                                       HmmModel(segmenter.model()));
   snapshot->table =
       std::make_shared<const EntryTable>(words, tags, snapshot->segmenter->dictionary().trie);
   return snapshot;

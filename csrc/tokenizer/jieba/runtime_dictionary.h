@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tokenizer/jieba/dictionary_loader.h"
+#include "tokenizer/jieba/dictionary_overlay.h"
 #include "tokenizer/jieba/hmm_model.h"
 #include "tokenizer/jieba/narrow_id_array.h"
 #include "tokenizer/jieba/segmenter.h"
@@ -66,78 +67,6 @@ class EntryTable {
   std::vector<std::uint32_t> long_word_tags_;
 };
 
-// A run-time entry: a word inserted with its weight and tag, or a deletion (present = false).
-struct RuntimeEntry {
-  bool present = true;
-  double weight = 0.0;
-  std::string tag;
-};
-
-// Run-time changes not yet merged into the trie, as a small tree of rune sequences. Copied and
-// changed for every change, so a published overlay never changes under a reader. Held in a few
-// flat arrays rather than a node per heap block: a copy, and freeing the overlay it replaces
-// (which often falls to a cutting thread holding the last reference), then costs a handful of
-// allocations instead of one per word, which would slow cutting while words are added.
-class DictionaryOverlay {
- public:
-  DictionaryOverlay() : node_entries_(1, kNoEntry), word_starts_(1, 0) {}
-
-  void Set(const Rune* runes, std::size_t length, RuntimeEntry entry);
-
-  // The change recorded for exactly runes[0..length), or null when the overlay has none.
-  const RuntimeEntry* Find(const Rune* runes, std::size_t length) const;
-
-  // Whether any change concerns a word starting with `rune`: the test cutting makes at every
-  // position, so runes of the Basic Multilingual Plane answer from a bitset.
-  bool MayStartWith(Rune rune) const {
-    if (rune < kFirstRuneBits) return (first_runes_[rune / 64] >> (rune % 64)) & 1;
-    return FindChild(kRoot, rune) != kNoNode;
-  }
-
-  // Calls f(length, entry) for every change of a word runes[0..length), length <= available,
-  // by increasing length.
-  template <typename F>
-  void ForEachPrefix(const Rune* runes, std::size_t available, F f) const {
-    std::uint32_t node = kRoot;
-    for (std::size_t length = 1; length <= available; ++length) {
-      node = FindChild(node, runes[length - 1]);
-      if (node == kNoNode) return;
-      if (node_entries_[node] != kNoEntry) f(length, entries_[node_entries_[node]]);
-    }
-  }
-
-  std::size_t size() const { return entries_.size(); }
-  // The runes of the word of entries()[i].
-  const Rune* WordRunes(std::size_t i) const { return word_runes_.data() + word_starts_[i]; }
-  std::size_t WordLength(std::size_t i) const { return word_starts_[i + 1] - word_starts_[i]; }
-  const std::vector<RuntimeEntry>& entries() const { return entries_; }
-
- private:
-  static constexpr std::uint32_t kRoot = 0;
-  static constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
-  static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
-  static constexpr Rune kFirstRuneBits = 0x10000;
-  struct Edge {
-    std::uint32_t parent;
-    Rune rune;
-    std::uint32_t child;
-  };
-  // The edges sorted by (parent, rune): a child is found by binary search.
-  std::vector<Edge>::const_iterator LowerBound(std::uint32_t parent, Rune rune) const;
-  std::uint32_t FindChild(std::uint32_t parent, Rune rune) const;
-
-  std::vector<Edge> edges_;
-  std::vector<std::uint32_t> node_entries_;  // per node: its entry, or kNoEntry; node 0 is the root
-  std::vector<std::uint64_t> first_runes_ = std::vector<std::uint64_t>(kFirstRuneBits / 64);
-  std::vector<Rune> word_runes_;            // every entry's word, back to back
-  std::vector<std::uint32_t> word_starts_;  // entry i's word is [word_starts_[i], [i + 1])
-  std::vector<RuntimeEntry> entries_;
-};
-
-// Whether any change of `overlay` may concern a word of `sentence` (true too when the sentence
-// does not decode): a sentence it cannot touch is cut exactly as by the trie alone.
-bool OverlayMayTouch(const DictionaryOverlay& overlay, std::string_view sentence);
-
 // Everything a call reads from the dictionary, fixed for the whole call: a call keeps its
 // snapshot alive and never sees a change that is published while it runs.
 struct DictionarySnapshot {
@@ -172,15 +101,18 @@ struct DictionaryChange {
 class RuntimeDictionary {
  public:
   // Overlays bigger than this are merged into a new trie: cutting a sentence an overlay touches
-  // is slower than through the trie, and copying it for each change grows with its size. But a
-  // merge rebuilds the whole trie (about 0.13 s of one core, and its writes push the tables of
-  // threads cutting meanwhile out of the caches), so it is kept rare: at 1024, adding 10,000
-  // words one by one took 1.3 s and cutting meanwhile ran at 0.4x; at 8192, 0.6 s and 0.8x
-  // (benchmarks/analyzer_engine_bench.cpp). A flat overlay of 8192 words copies in ~0.1 ms.
+  // is slower than through the trie, and folding the overlay's recent changes into its base
+  // grows with its size. But a merge rebuilds the whole trie (about 0.13 s of one core, and its
+  // writes push the tables of threads cutting meanwhile out of the caches), so it is kept rare:
+  // with a flat overlay copied whole at every change, at 1024 adding 10,000 words one by one
+  // took 1.3 s and cutting meanwhile ran at 0.4x; at 8192, 0.6 s and 0.8x
+  // (benchmarks/analyzer_engine_bench.cpp).
   static constexpr std::size_t kDefaultMergeThreshold = 8192;
 
+  // `recent_limit`: see DictionaryOverlay.
   RuntimeDictionary(DictionaryEntries entries, HmmModel model,
-                    std::size_t merge_threshold = kDefaultMergeThreshold);
+                    std::size_t merge_threshold = kDefaultMergeThreshold,
+                    std::size_t recent_limit = DictionaryOverlay::kRecentLimit);
   // A dictionary that starts as `other` is now and changes on its own from then on. Snapshots
   // are immutable, so the two share the current one until either changes.
   RuntimeDictionary(const RuntimeDictionary& other);
@@ -203,13 +135,22 @@ class RuntimeDictionary {
 
  private:
   std::shared_ptr<const DictionarySnapshot> Merge(const DictionarySnapshot& from) const;
+  void Retire(std::shared_ptr<const DictionarySnapshot> replaced);
+
+  static constexpr std::size_t kMaxRetired = 16;
 
   std::size_t merge_threshold_;
+  std::size_t recent_limit_;
   double frequency_sum_;
   double median_weight_;
   mutable std::mutex write_mutex_;
-  std::vector<DictionaryChange> log_;                  // guarded by write_mutex_
-  std::shared_ptr<const DictionarySnapshot> current_;  // atomic access only
+  std::vector<DictionaryChange> log_;  // guarded by write_mutex_
+  // Replaced snapshots that a call may still hold, freed by Apply once it holds the last
+  // reference (see Retire); guarded by write_mutex_.
+  std::vector<std::shared_ptr<const DictionarySnapshot>> retired_;
+  // Stored only atomically, under write_mutex_; read atomically, except by the writer holding
+  // write_mutex_.
+  std::shared_ptr<const DictionarySnapshot> current_;
 };
 
 }  // namespace orvel::tokenizer::jieba

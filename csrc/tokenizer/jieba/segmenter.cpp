@@ -77,22 +77,34 @@ Segmenter::Segmenter(Dictionary dictionary, HmmModel model)
     : dictionary_(std::move(dictionary)), model_(std::move(model)) {}
 
 // `sink(begin, end)` receives each word as a rune interval, in order; it reads the byte offsets
-// through a pointer that CutInto sets before the first call.
+// through a pointer that CutInto sets before the first call. Nothing reaches it when the
+// sentence holds a rune of `declined` (if not null).
 template <typename Sink>
-bool Segmenter::CutInto(std::string_view sentence, CutMode mode, Sink& sink) const {
+CutStatus Segmenter::CutInto(std::string_view sentence, CutMode mode, const RuneSet* declined,
+                             Sink& sink) const {
   // A sentence has at most as many runes as bytes. Only long ones are counted first, to keep
   // their workspace to the size they need; for the rest a second decoding pass would cost more
   // than the unused part of a workspace sized by bytes.
   std::size_t capacity = sentence.size();
   if (capacity > kCountRunesFirstBytes) {
     capacity = CountRunes(sentence);
-    if (capacity == kUndecodable) return false;
+    if (capacity == kUndecodable) return CutStatus::kUndecodable;
   }
   CutWorkspace workspace(capacity);
   const std::size_t count = DecodeRunes(sentence, workspace.runes, workspace.offsets);
-  if (count == kUndecodable) return false;
-  for (std::size_t i = 0; i < count; ++i) {
-    workspace.codes[i] = dictionary_.trie.CodeOf(workspace.runes[i]);
+  if (count == kUndecodable) return CutStatus::kUndecodable;
+  if (declined == nullptr) {
+    for (std::size_t i = 0; i < count; ++i) {
+      workspace.codes[i] = dictionary_.trie.CodeOf(workspace.runes[i]);
+    }
+  } else {
+    bool maybe = false;
+    for (std::size_t i = 0; i < count; ++i) {
+      const Rune rune = workspace.runes[i];
+      maybe |= declined->MayContain(rune);
+      workspace.codes[i] = dictionary_.trie.CodeOf(rune);
+    }
+    if (maybe && declined->ContainsAny(workspace.runes, count)) return CutStatus::kDeclined;
   }
   sink.offsets = workspace.offsets;
 
@@ -111,20 +123,34 @@ bool Segmenter::CutInto(std::string_view sentence, CutMode mode, Sink& sink) con
     sink(i, i + length);
     i += length;
   }
-  return true;
+  return CutStatus::kDone;
 }
 
 bool Segmenter::Cut(std::string_view sentence, CutMode mode, std::vector<WordSpan>& words) const {
   words.clear();
   SpanSink sink{words, nullptr};
-  return CutInto(sentence, mode, sink);
+  return CutInto(sentence, mode, nullptr, sink) == CutStatus::kDone;
 }
 
 bool Segmenter::Cut(std::string_view sentence, CutMode mode,
                     std::vector<std::string>& words) const {
   words.clear();
   StringSink sink{words, sentence.data(), nullptr};
-  return CutInto(sentence, mode, sink);
+  return CutInto(sentence, mode, nullptr, sink) == CutStatus::kDone;
+}
+
+CutStatus Segmenter::CutUnless(const RuneSet& declined, std::string_view sentence, CutMode mode,
+                               std::vector<WordSpan>& words) const {
+  words.clear();
+  SpanSink sink{words, nullptr};
+  return CutInto(sentence, mode, &declined, sink);
+}
+
+CutStatus Segmenter::CutUnless(const RuneSet& declined, std::string_view sentence, CutMode mode,
+                               std::vector<std::string>& words) const {
+  words.clear();
+  StringSink sink{words, sentence.data(), nullptr};
+  return CutInto(sentence, mode, &declined, sink);
 }
 
 }  // namespace orvel::tokenizer::jieba

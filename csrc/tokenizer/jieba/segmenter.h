@@ -6,6 +6,7 @@
 
 #include "tokenizer/jieba/dictionary.h"
 #include "tokenizer/jieba/hmm_model.h"
+#include "tokenizer/jieba/rune_set.h"
 #include "tokenizer/jieba/word_span.h"
 
 namespace orvel::tokenizer::jieba {
@@ -14,6 +15,9 @@ enum class CutMode {
   kMixed,   // dictionary words, unknown words found by the HMM
   kSearch,  // the mixed words, each preceded by its in-dictionary 2- and 3-rune sub-words
 };
+
+// How a cut that may decline its sentence ended.
+enum class CutStatus { kDone, kUndecodable, kDeclined };
 
 // The cutting engine over loaded data. Immutable; every call keeps its working memory to
 // itself, so one instance serves any number of threads.
@@ -26,13 +30,22 @@ class Segmenter {
   bool Cut(std::string_view sentence, CutMode mode, std::vector<WordSpan>& words) const;
   bool Cut(std::string_view sentence, CutMode mode, std::vector<std::string>& words) const;
 
+  // The same, except that a sentence holding any rune of `declined` is not cut: kDeclined,
+  // `words` left empty, for the caller to cut it another way. The test rides on the pass that
+  // looks up every rune's trie code anyway, so it costs no decoding of its own.
+  CutStatus CutUnless(const RuneSet& declined, std::string_view sentence, CutMode mode,
+                      std::vector<WordSpan>& words) const;
+  CutStatus CutUnless(const RuneSet& declined, std::string_view sentence, CutMode mode,
+                      std::vector<std::string>& words) const;
+
   // The data it cuts with, for the analyzer stages that share it.
   const Dictionary& dictionary() const { return dictionary_; }
   const HmmModel& model() const { return model_; }
 
  private:
   template <typename Sink>
-  bool CutInto(std::string_view sentence, CutMode mode, Sink& sink) const;
+  CutStatus CutInto(std::string_view sentence, CutMode mode, const RuneSet* declined,
+                    Sink& sink) const;
 
   const Dictionary dictionary_;
   const HmmModel model_;
