@@ -3,41 +3,41 @@
 #include "tokenizer/jieba/hmm_model.h"
 
 namespace orvel::tokenizer::jieba {
-namespace {
-
-// How many start positions ahead the second slot of a walk is requested.
-constexpr std::size_t kPrefetchAhead = 16;
-
-}  // namespace
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
-                       std::size_t count, double* best, std::uint32_t* word_length) {
+                       const WordCandidates& candidates, std::size_t count, double* best,
+                       std::uint32_t* word_length) {
   const DictionaryTrie& trie = dictionary.trie;
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
   for (std::size_t i = count; i-- > 0;) {
-    // The walk that starts a few positions to the left will need its second slot; asking for
-    // it now overlaps that cache miss with this walk. (The third slot would need the second,
-    // so asking for it early only moves the wait.)
-    if (i >= kPrefetchAhead && i - kPrefetchAhead + 1 < count) {
-      const std::size_t p = i - kPrefetchAhead;
-      const DictionaryTrie::Node first = trie.Child(DictionaryTrie::kRoot, codes[p]);
-      if (first != DictionaryTrie::kNotFound) trie.PrefetchChild(first, codes[p + 1]);
-    }
     // Candidates in the reference's order: the single rune first, then longer words by length.
     // A candidate must beat the best so far strictly, so ties keep the shorter word, and one
-    // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.
+    // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken: neither is
+    // a missing word, which weighs -inf. No word found crosses the range's end.
     double best_here = kMinLogProb;
     std::size_t length_here = 1;
-    DictionaryTrie::Node node = trie.Child(DictionaryTrie::kRoot, codes[i]);
-    const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
-                                     ? trie.Weight(node)
-                                     : dictionary.min_weight;
-    const double single_value = best[i + 1] + single_weight;
+    const double single_value = best[i + 1] + candidates.single[i];
     if (single_value > best_here) best_here = single_value;
+    if (i + 2 <= count) {
+      const double value = best[i + 2] + candidates.pair[i];
+      if (value > best_here) {
+        best_here = value;
+        length_here = 2;
+      }
+    }
+    if (i + 3 <= count) {
+      const double value = best[i + 3] + candidates.triple[i];
+      if (value > best_here) {
+        best_here = value;
+        length_here = 3;
+      }
+    }
+    // Longer words by walking on. The trie holds no word longer than kMaxWordRunes, so the
+    // walk needs no length cap.
+    DictionaryTrie::Node node = candidates.third[i];
     if (node != DictionaryTrie::kNotFound) {
-      // The trie holds no word longer than kMaxWordRunes, so the walk needs no length cap.
-      for (std::size_t end = i + 1; end < count; ++end) {
+      for (std::size_t end = i + WordCandidates::kSteps; end < count; ++end) {
         node = trie.Child(node, codes[end]);
         if (node == DictionaryTrie::kNotFound) break;
         if (!trie.IsWord(node)) continue;
