@@ -192,12 +192,7 @@ std::vector<std::uint32_t> CutLengths(const Dictionary& dictionary,
   const auto codes = Codes(dictionary.trie, runes);
   std::vector<double> best(runes.size() + 1);
   std::vector<std::uint32_t> length(runes.size(), 0);
-  std::vector<double> weights(3 * runes.size());
-  std::vector<DictionaryTrie::Node> nodes(runes.size());
-  const WordCandidates candidates{weights.data(), weights.data() + runes.size(),
-                                  weights.data() + 2 * runes.size(), nodes.data()};
-  FindWordCandidates(dictionary, codes.data(), codes.size(), candidates);
-  CutMaxProbability(dictionary, codes.data(), candidates, codes.size(), best.data(), length.data());
+  CutMaxProbability(dictionary, codes.data(), codes.size(), best.data(), length.data());
   std::vector<std::uint32_t> words;
   for (std::size_t i = 0; i < runes.size(); i += length[i]) words.push_back(length[i]);
   return words;

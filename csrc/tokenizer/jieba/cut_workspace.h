@@ -6,15 +6,13 @@
 
 #include "tokenizer/jieba/hmm_cutter.h"
 #include "tokenizer/jieba/utf8_decoder.h"
-#include "tokenizer/jieba/word_candidates.h"
 
 namespace orvel::tokenizer::jieba {
 
 // Bytes of working memory for `rune_count` runes; see CutWorkspace.
 constexpr std::size_t CutWorkspaceBytes(std::size_t rune_count) {
   return (rune_count + 1) * (sizeof(std::size_t) + sizeof(double)) +
-         WordCandidatesBytes(rune_count) + rune_count * (sizeof(Rune) + 2 * sizeof(std::uint32_t)) +
-         HmmScratchBytes(rune_count);
+         rune_count * (sizeof(Rune) + 2 * sizeof(std::uint32_t)) + HmmScratchBytes(rune_count);
 }
 
 // Working memory of one cut call, carved from a single block: an in-object buffer for the
@@ -35,11 +33,7 @@ class CutWorkspace {
     // Most strictly aligned arrays first, so each starts suitably aligned.
     offsets = reinterpret_cast<std::size_t*>(block);
     best = reinterpret_cast<double*>(offsets + rune_count + 1);
-    candidates.single = best + rune_count + 1;
-    candidates.pair = candidates.single + rune_count;
-    candidates.triple = candidates.pair + rune_count;
-    candidates.third = reinterpret_cast<DictionaryTrie::Node*>(candidates.triple + rune_count);
-    runes = reinterpret_cast<Rune*>(candidates.third + rune_count);
+    runes = reinterpret_cast<Rune*>(best + rune_count + 1);
     codes = reinterpret_cast<std::uint32_t*>(runes + rune_count);
     word_length = codes + rune_count;
     hmm = reinterpret_cast<std::uint8_t*>(word_length + rune_count);
@@ -49,7 +43,6 @@ class CutWorkspace {
 
   std::size_t* offsets;        // rune_count + 1 byte offsets
   double* best;                // rune_count + 1 maximum-probability scores
-  WordCandidates candidates;   // rune_count entries
   Rune* runes;                 // rune_count values
   std::uint32_t* codes;        // the runes' dictionary codes
   std::uint32_t* word_length;  // at each word's first rune, the word's length in runes

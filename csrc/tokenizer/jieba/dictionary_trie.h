@@ -49,21 +49,27 @@ class DictionaryTrie {
     __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + code]);
   }
 
-  // Child() in two halves without branches, for stages that step many independent walks:
-  // first every walk's slot is found and requested, then each is read once it has arrived, so
-  // that the walks' cache misses overlap instead of each waiting for the one before. ChildSlot
-  // gives the slot that decides Child(node, code); `node` may be kNotFound, which gets the
-  // root's slot: always in cache, and never a child. So does an edge the filter rules out:
-  // the misses overlap, but only so many can be in flight, so sparing most of them still pays.
-  Node ChildSlot(Node node, Code code) const {
-    // A mask rather than a condition, which the compiler would turn back into a branch.
-    const Node found = Node{0} - ((node != kNotFound) & MayHaveChild(node, code));
-    return ((slots_[node].base & kBaseMask) + code) & found;
+  // Starts loading what the second step of a walk over runes with codes (first, second)
+  // reads: the edge filter's word and the child's slot. Both are computed from the first
+  // step's slot, which is always in cache, so many walks can be requested ahead without
+  // waiting for any load; the slot is requested even when the filter will rule the child out.
+  void PrefetchSecondStep(Code first, Code second) const {
+    const Node node = (slots_[kRoot].base & kBaseMask) + first;
+    __builtin_prefetch(&edge_filter_[EdgeHash(node, second) >> filter_shift_]);
+    __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + second]);
   }
-  void PrefetchSlot(Node slot) const { __builtin_prefetch(&slots_[slot]); }
-  // Child(node, code), given slot = ChildSlot(node, code).
-  Node ChildAt(Node node, Node slot) const {
-    return slot & (Node{0} - (slots_[slot].parent == node));
+
+  // The same for the third step over (first, second, third), once the second step's slot has
+  // arrived. Where runes (first, second) have no node, this requests only the root's slot,
+  // always in cache: a mask rather than a condition, so no mispredicted branch cancels the
+  // requests of the walks after it.
+  void PrefetchThirdStep(Code first, Code second, Code third) const {
+    const Node one = (slots_[kRoot].base & kBaseMask) + first;
+    const Node two = (slots_[one].base & kBaseMask) + second;
+    const Node found = Node{0} - (slots_[two].parent == one);
+    const Node from = two & found;
+    __builtin_prefetch(&edge_filter_[EdgeHash(from, third) >> filter_shift_]);
+    __builtin_prefetch(&slots_[((slots_[from].base & kBaseMask) + third) & found]);
   }
 
   bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }

@@ -1,43 +1,45 @@
 #include "tokenizer/jieba/max_prob_cutter.h"
 
+#include <algorithm>
+
 #include "tokenizer/jieba/hmm_model.h"
 
 namespace orvel::tokenizer::jieba {
 
+void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes, std::size_t count,
+                   WalkPrefetch& state, std::size_t end) {
+  const auto code = [&](std::size_t i) { return i < count ? codes[i] : DictionaryTrie::kNoCode; };
+  // Second steps well ahead, third steps half as far: by then their second step has arrived.
+  const std::size_t second_end = std::min(count, end + kPrefetchWalksAhead);
+  for (; state.second < second_end; ++state.second) {
+    trie.PrefetchSecondStep(codes[state.second], code(state.second + 1));
+  }
+  const std::size_t third_end = std::min(count, end + kPrefetchWalksAhead / 2);
+  for (; state.third < third_end; ++state.third) {
+    trie.PrefetchThirdStep(codes[state.third], code(state.third + 1), code(state.third + 2));
+  }
+}
+
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
-                       const WordCandidates& candidates, std::size_t count, double* best,
-                       std::uint32_t* word_length) {
+                       std::size_t count, double* best, std::uint32_t* word_length) {
   const DictionaryTrie& trie = dictionary.trie;
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
   for (std::size_t i = count; i-- > 0;) {
     // Candidates in the reference's order: the single rune first, then longer words by length.
     // A candidate must beat the best so far strictly, so ties keep the shorter word, and one
-    // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken: neither is
-    // a missing word, which weighs -inf. No word found crosses the range's end.
+    // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.
     double best_here = kMinLogProb;
     std::size_t length_here = 1;
-    const double single_value = best[i + 1] + candidates.single[i];
+    DictionaryTrie::Node node = trie.Child(DictionaryTrie::kRoot, codes[i]);
+    const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
+                                     ? trie.Weight(node)
+                                     : dictionary.min_weight;
+    const double single_value = best[i + 1] + single_weight;
     if (single_value > best_here) best_here = single_value;
-    if (i + 2 <= count) {
-      const double value = best[i + 2] + candidates.pair[i];
-      if (value > best_here) {
-        best_here = value;
-        length_here = 2;
-      }
-    }
-    if (i + 3 <= count) {
-      const double value = best[i + 3] + candidates.triple[i];
-      if (value > best_here) {
-        best_here = value;
-        length_here = 3;
-      }
-    }
-    // Longer words by walking on. The trie holds no word longer than kMaxWordRunes, so the
-    // walk needs no length cap.
-    DictionaryTrie::Node node = candidates.third[i];
     if (node != DictionaryTrie::kNotFound) {
-      for (std::size_t end = i + WordCandidates::kSteps; end < count; ++end) {
+      // The trie holds no word longer than kMaxWordRunes, so the walk needs no length cap.
+      for (std::size_t end = i + 1; end < count; ++end) {
         node = trie.Child(node, codes[end]);
         if (node == DictionaryTrie::kNotFound) break;
         if (!trie.IsWord(node)) continue;

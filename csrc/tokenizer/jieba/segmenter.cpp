@@ -8,7 +8,6 @@
 #include "tokenizer/jieba/max_prob_cutter.h"
 #include "tokenizer/jieba/separator_filter.h"
 #include "tokenizer/jieba/utf8_decoder.h"
-#include "tokenizer/jieba/word_candidates.h"
 
 namespace orvel::tokenizer::jieba {
 namespace {
@@ -23,8 +22,8 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
   const Rune* runes = workspace.runes + begin;
   std::uint32_t* word_length = workspace.word_length + begin;
   const std::size_t count = end - begin;
-  CutMaxProbability(dictionary, workspace.codes + begin, workspace.candidates.From(begin), count,
-                    workspace.best + begin, word_length);
+  CutMaxProbability(dictionary, workspace.codes + begin, count, workspace.best + begin,
+                    word_length);
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
   // runes goes to the HMM, which may join them into unknown words.
   const auto stands_alone = [&](std::size_t i) {
@@ -92,19 +91,16 @@ bool Segmenter::CutInto(std::string_view sentence, CutMode mode, Sink& sink) con
   CutWorkspace workspace(capacity);
   const std::size_t count = DecodeRunes(sentence, workspace.runes, workspace.offsets);
   if (count == kUndecodable) return false;
-  // Separators get kNoCode, so that the candidates, found for the whole sentence at once, hold
-  // no word across one: the ranges between separators are cut apart.
   for (std::size_t i = 0; i < count; ++i) {
-    const Rune rune = workspace.runes[i];
-    workspace.codes[i] =
-        IsSeparator(rune) ? DictionaryTrie::kNoCode : dictionary_.trie.CodeOf(rune);
+    workspace.codes[i] = dictionary_.trie.CodeOf(workspace.runes[i]);
   }
-  FindWordCandidates(dictionary_, workspace.codes, count, workspace.candidates);
   sink.offsets = workspace.offsets;
 
+  WalkPrefetch prefetch;
   ForEachRange(
       workspace.runes, count,
       [&](std::size_t begin, std::size_t end) {
+        PrefetchWalks(dictionary_.trie, workspace.codes, count, prefetch, end);
         CutRange(dictionary_, model_, begin, end, workspace);
       },
       [&](std::size_t index) { workspace.word_length[index] = 1; });

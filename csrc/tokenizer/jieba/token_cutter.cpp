@@ -7,7 +7,6 @@
 #include "tokenizer/jieba/hmm_cutter.h"
 #include "tokenizer/jieba/max_prob_cutter.h"
 #include "tokenizer/jieba/separator_filter.h"
-#include "tokenizer/jieba/word_candidates.h"
 #include "tokenizer/jieba/word_lookup.h"
 
 namespace orvel::tokenizer::jieba {
@@ -23,19 +22,12 @@ struct TokenWorkspace {
         offsets(new std::size_t[capacity + 1]),
         codes(new DictionaryTrie::Code[capacity]),
         best(new double[capacity + 1]),
-        word_length(new std::uint32_t[capacity]),
-        candidate_weights(new double[3 * capacity]),
-        candidate_nodes(new DictionaryTrie::Node[capacity]),
-        candidates{candidate_weights.get(), candidate_weights.get() + capacity,
-                   candidate_weights.get() + 2 * capacity, candidate_nodes.get()} {}
+        word_length(new std::uint32_t[capacity]) {}
   std::unique_ptr<Rune[]> runes;
   std::unique_ptr<std::size_t[]> offsets;
   std::unique_ptr<DictionaryTrie::Code[]> codes;
   std::unique_ptr<double[]> best;
   std::unique_ptr<std::uint32_t[]> word_length;
-  std::unique_ptr<double[]> candidate_weights;
-  std::unique_ptr<DictionaryTrie::Node[]> candidate_nodes;
-  WordCandidates candidates;  // views of the two arrays above
   std::vector<std::uint8_t> hmm;
 };
 
@@ -82,8 +74,8 @@ void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool
     CutMaxProbabilityWithLookup(lookup, dictionary.min_weight, begin, end, workspace.best.get(),
                                 word_length);
   } else {
-    CutMaxProbability(dictionary, workspace.codes.get() + begin, workspace.candidates.From(begin),
-                      end - begin, workspace.best.get() + begin, word_length + begin);
+    CutMaxProbability(dictionary, workspace.codes.get() + begin, end - begin,
+                      workspace.best.get() + begin, word_length + begin);
   }
   if (!hmm) return;
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
@@ -124,11 +116,7 @@ bool CutTokens(const DictionarySnapshot& snapshot, std::string_view sentence, To
   if (count == kUndecodable) return false;
   tokens.reserve(count);
   const DictionaryTrie& trie = snapshot.segmenter->dictionary().trie;
-  // Separators get kNoCode, so that no word candidate found for the whole sentence crosses one.
-  for (std::size_t i = 0; i < count; ++i) {
-    const Rune rune = workspace.runes[i];
-    workspace.codes[i] = IsSeparator(rune) ? DictionaryTrie::kNoCode : trie.CodeOf(rune);
-  }
+  for (std::size_t i = 0; i < count; ++i) workspace.codes[i] = trie.CodeOf(workspace.runes[i]);
   const WordLookup lookup(snapshot, workspace.runes.get(), workspace.codes.get());
   const std::size_t* offsets = workspace.offsets.get();
   const auto emit = [&](std::size_t begin, std::size_t end) {
@@ -143,8 +131,6 @@ bool CutTokens(const DictionarySnapshot& snapshot, std::string_view sentence, To
     return true;
   }
 
-  FindWordCandidates(snapshot.segmenter->dictionary(), workspace.codes.get(), count,
-                     workspace.candidates);
   ForEachRange(
       workspace.runes.get(), count,
       [&](std::size_t begin, std::size_t end) {
