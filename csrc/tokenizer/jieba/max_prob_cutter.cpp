@@ -9,14 +9,16 @@ namespace orvel::tokenizer::jieba {
 void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes, std::size_t count,
                    WalkPrefetch& state, std::size_t end) {
   const auto code = [&](std::size_t i) { return i < count ? codes[i] : DictionaryTrie::kNoCode; };
-  // Second steps well ahead, third steps half as far: by then their second step has arrived.
+  // Third steps only where an earlier call requested the second step: its slot has had time
+  // to arrive, so finding the third step's address does not wait for it. Then second steps
+  // well ahead.
+  const std::size_t third_end = std::min(state.second, end + kPrefetchWalksAhead / 2);
+  for (; state.third < third_end; ++state.third) {
+    trie.PrefetchThirdStep(codes[state.third], code(state.third + 1), code(state.third + 2));
+  }
   const std::size_t second_end = std::min(count, end + kPrefetchWalksAhead);
   for (; state.second < second_end; ++state.second) {
     trie.PrefetchSecondStep(codes[state.second], code(state.second + 1));
-  }
-  const std::size_t third_end = std::min(count, end + kPrefetchWalksAhead / 2);
-  for (; state.third < third_end; ++state.third) {
-    trie.PrefetchThirdStep(codes[state.third], code(state.third + 1), code(state.third + 2));
   }
 }
 
