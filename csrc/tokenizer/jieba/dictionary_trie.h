@@ -49,20 +49,26 @@ class DictionaryTrie {
     __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + code]);
   }
 
-  // Starts loading what the second step of a walk over runes with codes (first, second)
-  // reads: the edge filter's word and the child's slot. Both are computed from the first
-  // step's slot, which is always in cache, so many walks can be requested ahead without
-  // waiting for any load; the slot is requested even when the filter will rule the child out.
+  // Child() without the edge filter, for a step whose slot has been requested ahead
+  // (PrefetchSecondStep): the filter would only spare a load that is already on its way, at
+  // the price of another load and a branch that is hard to predict.
+  Node ChildOfPrefetched(Node node, Code code) const {
+    const Node child = (slots_[node].base & kBaseMask) + code;
+    return slots_[child].parent == node ? child : kNotFound;
+  }
+
+  // Starts loading the slot that the second step of a walk over runes with codes (first,
+  // second) reads. Its address comes from the first step's slot, which is always in cache, so
+  // many walks can be requested ahead without waiting for any load.
   void PrefetchSecondStep(Code first, Code second) const {
     const Node node = (slots_[kRoot].base & kBaseMask) + first;
-    __builtin_prefetch(&edge_filter_[EdgeHash(node, second) >> filter_shift_]);
     __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + second]);
   }
 
   // The same for the third step over (first, second, third), once the second step's slot has
-  // arrived. Where runes (first, second) have no node, this requests only the root's slot,
-  // always in cache: a mask rather than a condition, so no mispredicted branch cancels the
-  // requests of the walks after it.
+  // arrived, with the edge filter's word that Child() reads first. Where runes (first, second) have
+  // no node, this requests only the root's slot, always in cache: a mask rather than a condition,
+  // so no mispredicted branch cancels the requests of the walks after it.
   void PrefetchThirdStep(Code first, Code second, Code third) const {
     const Node one = (slots_[kRoot].base & kBaseMask) + first;
     const Node two = (slots_[one].base & kBaseMask) + second;

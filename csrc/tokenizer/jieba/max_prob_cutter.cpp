@@ -39,17 +39,20 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
                                      : dictionary.min_weight;
     const double single_value = best[i + 1] + single_weight;
     if (single_value > best_here) best_here = single_value;
-    if (node != DictionaryTrie::kNotFound) {
-      // The trie holds no word longer than kMaxWordRunes, so the walk needs no length cap.
-      for (std::size_t end = i + 1; end < count; ++end) {
-        node = trie.Child(node, codes[end]);
-        if (node == DictionaryTrie::kNotFound) break;
-        if (!trie.IsWord(node)) continue;
-        const double value = best[end + 1] + trie.Weight(node);
-        if (value > best_here) {
-          best_here = value;
-          length_here = end + 1 - i;
+    // Longer words. The second step's slot was requested by PrefetchWalks. The trie holds no
+    // word longer than kMaxWordRunes, so the walk needs no length cap.
+    if (node != DictionaryTrie::kNotFound && i + 1 < count) {
+      node = trie.ChildOfPrefetched(node, codes[i + 1]);
+      for (std::size_t end = i + 1; node != DictionaryTrie::kNotFound;) {
+        if (trie.IsWord(node)) {
+          const double value = best[end + 1] + trie.Weight(node);
+          if (value > best_here) {
+            best_here = value;
+            length_here = end + 1 - i;
+          }
         }
+        if (++end == count) break;
+        node = trie.Child(node, codes[end]);
       }
     }
     best[i] = best_here;
