@@ -65,19 +65,6 @@ class DictionaryTrie {
     __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + second]);
   }
 
-  // The same for the third step over (first, second, third), once the second step's slot has
-  // arrived, with the edge filter's word that Child() reads first. Where runes (first, second) have
-  // no node, this requests only the root's slot, always in cache: a mask rather than a condition,
-  // so no mispredicted branch cancels the requests of the walks after it.
-  void PrefetchThirdStep(Code first, Code second, Code third) const {
-    const Node one = (slots_[kRoot].base & kBaseMask) + first;
-    const Node two = (slots_[one].base & kBaseMask) + second;
-    const Node found = Node{0} - (slots_[two].parent == one);
-    const Node from = two & found;
-    __builtin_prefetch(&edge_filter_[EdgeHash(from, third) >> filter_shift_]);
-    __builtin_prefetch(&slots_[((slots_[from].base & kBaseMask) + third) & found]);
-  }
-
   bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }
   double Weight(Node node) const { return slots_[node].weight; }
 

@@ -7,18 +7,12 @@
 namespace orvel::tokenizer::jieba {
 
 void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes, std::size_t count,
-                   WalkPrefetch& state, std::size_t end) {
-  const auto code = [&](std::size_t i) { return i < count ? codes[i] : DictionaryTrie::kNoCode; };
-  // Third steps only where an earlier call requested the second step: its slot has had time
-  // to arrive, so finding the third step's address does not wait for it. Then second steps
-  // well ahead.
-  const std::size_t third_end = std::min(state.second, end + kPrefetchWalksAhead / 2);
-  for (; state.third < third_end; ++state.third) {
-    trie.PrefetchThirdStep(codes[state.third], code(state.third + 1), code(state.third + 2));
-  }
-  const std::size_t second_end = std::min(count, end + kPrefetchWalksAhead);
-  for (; state.second < second_end; ++state.second) {
-    trie.PrefetchSecondStep(codes[state.second], code(state.second + 1));
+                   std::size_t end, std::size_t& prefetched) {
+  for (const std::size_t until = std::min(count, end + kPrefetchWalksAhead); prefetched < until;
+       ++prefetched) {
+    // No rune follows the last one: kNoCode has no transitions.
+    trie.PrefetchSecondStep(codes[prefetched], prefetched + 1 < count ? codes[prefetched + 1]
+                                                                      : DictionaryTrie::kNoCode);
   }
 }
 

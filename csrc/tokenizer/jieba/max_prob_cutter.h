@@ -16,20 +16,14 @@ namespace orvel::tokenizer::jieba {
 // Runes ahead of the range being cut whose walks PrefetchWalks requests.
 inline constexpr std::size_t kPrefetchWalksAhead = 64;
 
-// How far PrefetchWalks has got in a sentence: the starts below `second` have had their
-// second steps requested, those below `third` their third steps.
-struct WalkPrefetch {
-  std::size_t second = 0;
-  std::size_t third = 0;
-};
-
-// Requests the loads of the second and third steps of the walks from the starts of `count`
-// runes up to some way past `end`, where the DP is about to cut. On unseen text those steps
-// miss the cache at most starts, the trie being far larger than the core's caches, and the DP
-// takes one walk after another, each waiting for its misses. Requested together, ahead of the
-// DP and without branches, the misses overlap instead.
+// Requests the slots that the second steps of the walks from the starts [*prefetched, end +
+// kPrefetchWalksAhead) of `count` runes read, and advances *prefetched past them; `end` is the
+// end of the range the DP is about to cut. On unseen text that step misses the cache at most
+// starts, the trie being far larger than the core's caches, and the DP takes one walk after
+// another, each waiting for its miss. Requested together, ahead of the DP, the misses overlap
+// instead. (Requesting third steps as well, a call later, showed no gain: few walks get there.)
 void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes, std::size_t count,
-                   WalkPrefetch& state, std::size_t end);
+                   std::size_t end, std::size_t& prefetched);
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
                        std::size_t count, double* best, std::uint32_t* word_length);
