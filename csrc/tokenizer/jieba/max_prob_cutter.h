@@ -8,11 +8,6 @@
 
 namespace orvel::tokenizer::jieba {
 
-// Maximum-probability segmentation of one separator-free range of `count` runes, given by
-// their trie codes (DictionaryTrie::CodeOf). Sets
-// word_length[i] (1..kMaxWordRunes) to the length of the best word starting at rune i; the
-// words are then read left to right by jumping over each word. `best` is scratch of count + 1
-// doubles.
 // Runes ahead of the range being cut whose walks PrefetchWalks requests.
 inline constexpr std::size_t kPrefetchWalksAhead = 64;
 
@@ -25,6 +20,11 @@ inline constexpr std::size_t kPrefetchWalksAhead = 64;
 void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes, std::size_t count,
                    std::size_t end, std::size_t& prefetched);
 
+// Maximum-probability segmentation of one separator-free range of `count` runes, given by
+// their trie codes (DictionaryTrie::CodeOf). Sets
+// word_length[i] (1..kMaxWordRunes) to the length of the best word starting at rune i; the
+// words are then read left to right by jumping over each word. `best` is scratch of count + 1
+// doubles. The result does not depend on PrefetchWalks, only the speed on unseen text does.
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
                        std::size_t count, double* best, std::uint32_t* word_length);
 
