@@ -162,7 +162,9 @@ TEST(DictionaryOverlay, FindsEveryWordWhateverTheInsertionOrder) {
     const RuntimeEntry* entry = overlay.Find(runes.data(), runes.size());
     ASSERT_NE(entry, nullptr) << words[i];
     EXPECT_EQ(entry->present, words[i] != "丙丁") << words[i];
-    if (entry->present) EXPECT_EQ(entry->weight, static_cast<double>(i)) << words[i];
+    if (entry->present) {
+      EXPECT_EQ(entry->weight, static_cast<double>(i)) << words[i];
+    }
     EXPECT_EQ(std::vector<Rune>(overlay.WordRunes(i), overlay.WordRunes(i) + overlay.WordLength(i)),
               runes);
   }
