@@ -41,12 +41,21 @@ class DictionaryTrie {
     return slots_[child].parent == node ? child : kNotFound;
   }
 
-  // Starts loading the slot that Child(node, code) reads, so that a walk reaching it later
-  // finds it in cache. Walks over unseen text miss the cache at nearly every step below the
-  // first: the array is far larger than the core's cache.
-  void PrefetchChild(Node node, Code code) const {
-    if (!MayHaveChild(node, code)) return;
-    __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + code]);
+  // Child() without the edge filter, for a step whose slot has been requested ahead
+  // (PrefetchSecondStep): the filter would only spare a load that is already on its way, at
+  // the price of another load and a branch that is hard to predict.
+  Node ChildOfPrefetched(Node node, Code code) const {
+    const Node child = (slots_[node].base & kBaseMask) + code;
+    return slots_[child].parent == node ? child : kNotFound;
+  }
+
+  // Starts loading the slot that the second step of a walk over runes with codes (first,
+  // second) reads. Its address comes from the first step's slot, which is always in cache, so
+  // many walks can be requested ahead without waiting for any load. Where no word starts with
+  // `first`, it requests some other slot of the array, which does no harm.
+  void PrefetchSecondStep(Code first, Code second) const {
+    const Node node = (slots_[kRoot].base & kBaseMask) + first;
+    __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + second]);
   }
 
   bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }

@@ -1,14 +1,20 @@
 #include "tokenizer/jieba/max_prob_cutter.h"
 
+#include <algorithm>
+
 #include "tokenizer/jieba/hmm_model.h"
 
 namespace orvel::tokenizer::jieba {
-namespace {
 
-// How many start positions ahead the second slot of a walk is requested.
-constexpr std::size_t kPrefetchAhead = 16;
-
-}  // namespace
+void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes, std::size_t count,
+                   std::size_t end, std::size_t& prefetched) {
+  for (const std::size_t until = std::min(count, end + kPrefetchWalksAhead); prefetched < until;
+       ++prefetched) {
+    // No rune follows the last one: kNoCode has no transitions.
+    trie.PrefetchSecondStep(codes[prefetched], prefetched + 1 < count ? codes[prefetched + 1]
+                                                                      : DictionaryTrie::kNoCode);
+  }
+}
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
                        std::size_t count, double* best, std::uint32_t* word_length) {
@@ -16,14 +22,6 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
   for (std::size_t i = count; i-- > 0;) {
-    // The walk that starts a few positions to the left will need its second slot; asking for
-    // it now overlaps that cache miss with this walk. (The third slot would need the second,
-    // so asking for it early only moves the wait.)
-    if (i >= kPrefetchAhead && i - kPrefetchAhead + 1 < count) {
-      const std::size_t p = i - kPrefetchAhead;
-      const DictionaryTrie::Node first = trie.Child(DictionaryTrie::kRoot, codes[p]);
-      if (first != DictionaryTrie::kNotFound) trie.PrefetchChild(first, codes[p + 1]);
-    }
     // Candidates in the reference's order: the single rune first, then longer words by length.
     // A candidate must beat the best so far strictly, so ties keep the shorter word, and one
     // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.
@@ -35,17 +33,20 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
                                      : dictionary.min_weight;
     const double single_value = best[i + 1] + single_weight;
     if (single_value > best_here) best_here = single_value;
-    if (node != DictionaryTrie::kNotFound) {
-      // The trie holds no word longer than kMaxWordRunes, so the walk needs no length cap.
-      for (std::size_t end = i + 1; end < count; ++end) {
-        node = trie.Child(node, codes[end]);
-        if (node == DictionaryTrie::kNotFound) break;
-        if (!trie.IsWord(node)) continue;
-        const double value = best[end + 1] + trie.Weight(node);
-        if (value > best_here) {
-          best_here = value;
-          length_here = end + 1 - i;
+    // Longer words. The second step's slot was requested by PrefetchWalks. The trie holds no
+    // word longer than kMaxWordRunes, so the walk needs no length cap.
+    if (node != DictionaryTrie::kNotFound && i + 1 < count) {
+      node = trie.ChildOfPrefetched(node, codes[i + 1]);
+      for (std::size_t end = i + 1; node != DictionaryTrie::kNotFound;) {
+        if (trie.IsWord(node)) {
+          const double value = best[end + 1] + trie.Weight(node);
+          if (value > best_here) {
+            best_here = value;
+            length_here = end + 1 - i;
+          }
         }
+        if (++end == count) break;
+        node = trie.Child(node, codes[end]);
       }
     }
     best[i] = best_here;

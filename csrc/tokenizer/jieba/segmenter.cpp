@@ -108,9 +108,11 @@ CutStatus Segmenter::CutInto(std::string_view sentence, CutMode mode, const Rune
   }
   sink.offsets = workspace.offsets;
 
+  std::size_t prefetched = 0;  // walks from the starts before it have been requested
   ForEachRange(
       workspace.runes, count,
       [&](std::size_t begin, std::size_t end) {
+        PrefetchWalks(dictionary_.trie, workspace.codes, count, end, prefetched);
         CutRange(dictionary_, model_, begin, end, workspace);
       },
       [&](std::size_t index) { workspace.word_length[index] = 1; });

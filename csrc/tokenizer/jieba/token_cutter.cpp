@@ -114,9 +114,11 @@ bool CutTokens(const DictionarySnapshot& snapshot, std::string_view sentence, To
     return true;
   }
 
+  std::size_t prefetched = 0;  // walks from the starts before it have been requested
   ForEachRange(
       workspace.runes, count,
       [&](std::size_t begin, std::size_t end) {
+        PrefetchWalks(trie, workspace.codes, count, end, prefetched);
         CutRange(snapshot, lookup, hmm, begin, end, workspace);
       },
       [&](std::size_t index) { workspace.word_length[index] = 1; });
