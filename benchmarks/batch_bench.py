@@ -3,8 +3,8 @@
 One text per line of data/bench/corpus.txt (distinct news and review lines, built by
 tools/fetch_bench_corpus.py when missing). Every figure is MB/s of UTF-8 input (10^6 bytes per
 second) as min / median / max over --rounds rounds; ratios use medians, and peers run in this
-same process on the same texts (the slow ones on the first --peer-mb MB, ours on the same texts
-for their ratio). Peers: the jieba package, rjieba, pymilvus-model's BM25EmbeddingFunction with
+same process on the same texts (the slow ones on the first --peer-mb MB, in rounds taken in turn
+with ours on the same texts, their ratio the median of the rounds' ratios). Peers: the jieba package, rjieba, pymilvus-model's BM25EmbeddingFunction with
 its Chinese analyzer, pinecone-text's BM25Encoder with jieba as its tokenizer, and
 jieba + rank_bm25; each is skipped with a note when it does not import.
 Usage: python benchmarks/batch_bench.py [--mb 0 (all)] [--peer-mb 0.3] [--rounds 3]
@@ -57,6 +57,29 @@ def measure(label, run, size, rounds):
     median = statistics.median(rates)
     print(f"  {label:<58}{rates[0]:>9.2f}{median:>9.2f}{rates[-1]:>9.2f}", flush=True)
     return median
+
+
+def against(label, peer_run, ours_run, size, rounds):
+    """Runs the peer and ours in turn, `rounds` times each, so that both see the machine alike
+    (this virtual machine's speed drifts by a fifth from minute to minute); prints the peer's
+    MB/s and returns the median of the per-round ratios ours / peer."""
+    peer_rates, ratios_ = [], []
+    for _ in range(rounds):
+        start = time.perf_counter()
+        ours_run()
+        ours = size / (time.perf_counter() - start) / MB
+        start = time.perf_counter()
+        peer_run()
+        peer = size / (time.perf_counter() - start) / MB
+        peer_rates.append(peer)
+        ratios_.append(ours / peer)
+    peer_rates.sort()
+    ratios_.sort()
+    print(f"  {label:<58}{peer_rates[0]:>9.2f}{statistics.median(peer_rates):>9.2f}"
+          f"{peer_rates[-1]:>9.2f}", flush=True)
+    print(f"  {'  ours / peer, rounds in turn':<58}{ratios_[0]:>8.1f}x{statistics.median(ratios_):>8.1f}x"
+          f"{ratios_[-1]:>8.1f}x", flush=True)
+    return statistics.median(ratios_)
 
 
 def ratio(name, value, target):
@@ -173,25 +196,26 @@ def raw_texts(jieba, texts, size, peer_texts, peer_size, rounds, engine_rate):
     ratio("train_many 2T / 1T", two / one, 1.7)
     if engine_rate:
         ratio("train_many 2T / engine's own 2T cut_for_search", two / engine_rate, 0.8)
-    ours_small = measure(f"train_many, threads=2, first {peer_size / MB:.1f} MB",
-                         lambda: train(peer_texts, 2), peer_size, rounds)
+    measure(f"train_many, threads=2, first {peer_size / MB:.1f} MB",
+            lambda: train(peer_texts, 2), peer_size, rounds)
     milvus = try_import("pymilvus.model.sparse", "pymilvus-model")
     analyzer = None
     if milvus:
         analyzer = milvus_analyzer(jieba_stop_words())
-        peer = measure("pymilvus-model BM25EmbeddingFunction(zh analyzer).fit",
-                       lambda: milvus.BM25EmbeddingFunction(analyzer).fit(peer_texts),
-                       peer_size, 1)
-        ratio("train_many 2T / pymilvus-model fit", ours_small / peer, 100)
+        value = against("pymilvus-model BM25EmbeddingFunction(zh analyzer).fit",
+                        lambda: milvus.BM25EmbeddingFunction(analyzer).fit(peer_texts),
+                        lambda: train(peer_texts, 2), peer_size, rounds)
+        ratio("train_many 2T / pymilvus-model fit", value, 100)
     jieba_pkg = try_import("jieba", "jieba")
     rank_bm25 = try_import("rank_bm25", "rank_bm25")
     if jieba_pkg and rank_bm25:
         jieba_pkg.setLogLevel(60)
         jieba_pkg.initialize()
-        peer = measure("jieba.lcut_for_search + rank_bm25.BM25Okapi",
-                       lambda: rank_bm25.BM25Okapi([jieba_pkg.lcut_for_search(t)
-                                                    for t in peer_texts]), peer_size, 1)
-        ratio("train_many 2T / jieba + rank_bm25", ours_small / peer, 100)
+        value = against("jieba.lcut_for_search + rank_bm25.BM25Okapi",
+                        lambda: rank_bm25.BM25Okapi([jieba_pkg.lcut_for_search(t)
+                                                     for t in peer_texts]),
+                        lambda: train(peer_texts, 2), peer_size, rounds)
+        ratio("train_many 2T / jieba + rank_bm25", value, 100)
 
     print("raw texts to 'sparse' document vectors (encode_documents, tokenizer=jieba)")
     model = pyorveltext.BM25()
@@ -199,16 +223,18 @@ def raw_texts(jieba, texts, size, peer_texts, peer_size, rounds, engine_rate):
     measure("encode_documents sparse, threads=2",
             lambda: model.encode_documents(texts, output="sparse", tokenizer=jieba, threads=2),
             size, rounds)
-    ours_small = measure(f"encode_documents sparse, threads=2, first {peer_size / MB:.1f} MB",
-                         lambda: model.encode_documents(peer_texts, output="sparse",
-                                                        tokenizer=jieba, threads=2),
-                         peer_size, rounds)
+    def ours_sparse():
+        model.encode_documents(peer_texts, output="sparse", tokenizer=jieba, threads=2)
+
+    measure(f"encode_documents sparse, threads=2, first {peer_size / MB:.1f} MB", ours_sparse,
+            peer_size, rounds)
     if milvus and analyzer:
         function = milvus.BM25EmbeddingFunction(analyzer)
         function.fit(peer_texts)
-        peer = measure("pymilvus-model encode_documents",
-                       lambda: function.encode_documents(peer_texts), peer_size, 1)
-        ratio("encode_documents sparse 2T / pymilvus-model", ours_small / peer, 100)
+        value = against("pymilvus-model encode_documents",
+                        lambda: function.encode_documents(peer_texts), ours_sparse, peer_size,
+                        rounds)
+        ratio("encode_documents sparse 2T / pymilvus-model", value, 100)
     pinecone = try_import("pinecone_text.sparse", "pinecone-text")
     if pinecone and jieba_pkg:
         # Built without __init__, which fetches NLTK data for its English tokenizer; jieba is
@@ -218,9 +244,10 @@ def raw_texts(jieba, texts, size, peer_texts, peer_size, rounds, engine_rate):
         encoder.doc_freq, encoder.n_docs, encoder.avgdl = None, None, None
         encoder._tokenizer = jieba_pkg.lcut_for_search
         encoder.fit(peer_texts)
-        peer = measure("pinecone-text BM25Encoder(jieba).encode_documents",
-                       lambda: encoder.encode_documents(peer_texts), peer_size, 1)
-        ratio("encode_documents sparse 2T / pinecone-text + jieba", ours_small / peer, 50)
+        value = against("pinecone-text BM25Encoder(jieba).encode_documents",
+                        lambda: encoder.encode_documents(peer_texts), ours_sparse, peer_size,
+                        rounds)
+        ratio("encode_documents sparse 2T / pinecone-text + jieba", value, 50)
 
 
 def token_lists(jieba, texts, size, rounds):

@@ -106,15 +106,19 @@ bool CutTokens(const DictionarySnapshot& snapshot, std::string_view sentence, To
     tokens.push_back({offsets[begin], offsets[end], begin, end});
   };
 
+  std::size_t prefetched = 0;  // walks from the starts before it have been requested
   if (mode == TokenMode::kFull) {
+    // Full mode walks the trie from every start as the DP does, so it gains alike.
     ForEachRange(
         workspace.runes, count,
-        [&](std::size_t begin, std::size_t end) { CutFullRange(lookup, begin, end, emit); },
+        [&](std::size_t begin, std::size_t end) {
+          PrefetchWalks(trie, workspace.codes, count, end, prefetched);
+          CutFullRange(lookup, begin, end, emit);
+        },
         [&](std::size_t index) { emit(index, index + 1); });
     return true;
   }
 
-  std::size_t prefetched = 0;  // walks from the starts before it have been requested
   ForEachRange(
       workspace.runes, count,
       [&](std::size_t begin, std::size_t end) {
