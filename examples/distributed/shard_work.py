@@ -223,9 +223,11 @@ def merge_results(results: Sequence[Tuple[BM25, RowReport]]) -> Tuple[BM25, RowR
 
     The inputs are never changed: an engine that runs a merge again after losing a worker
     hands it the same inputs, and merging into one of them would count that shard twice."""
-    model = BM25(results[0][0].b, results[0][0].k1)
-    report = RowReport()
-    for shard_model, shard_report in results:
+    # A copy of the first (a copy of its tables, cheaper than adding its counts into an empty
+    # model) takes the others' counts.
+    model = copy.copy(results[0][0])
+    report = results[0][1]
+    for shard_model, shard_report in results[1:]:
         model += shard_model
         report = report + shard_report
     return model, report
