@@ -327,7 +327,7 @@ def main():
     if (HERE / "analyzer_engine_bench.cpp").is_file() and corpus_files:
         try:
             binary = build_engine_bench("analyzer_engine_bench")
-            data_dir, _ = engine_inputs(HERE / "out")
+            data_dir, _, _ = engine_inputs(HERE / "out")
             code, output = run("analyzer_engine_bench",
                                [binary, data_dir, corpus_files[0],
                                 *(["0.1", "1"] if quick else ["2", "5"])])
