@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "search/bm25/prefetch_ahead.h"
+
 namespace orvel::typing::text::pybind {
 
 namespace py = pybind11;
@@ -105,13 +107,11 @@ void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights
   }
   py::list indices(entries->size());
   py::list values(entries->size());
-  // The ids are known in advance: ask for their table slots and ints a few ids ahead, so
-  // that several cache misses overlap (see SharedObjectTable::Prefetch).
-  constexpr std::size_t kSlotAhead = 8;
-  constexpr std::size_t kEntryAhead = 4;
+  // The ids are known in advance: the int table is asked a few ids ahead.
   for (std::size_t i = 0; i < entries->size(); ++i) {
-    if (i + kSlotAhead < entries->size()) ids_.Prefetch((*entries)[i + kSlotAhead].first);
-    if (i + kEntryAhead < entries->size()) ids_.PrefetchEntry((*entries)[i + kEntryAhead].first);
+    PrefetchAhead(
+        i, entries->size(), [&](std::size_t k) { ids_.Prefetch((*entries)[k].first); },
+        [&](std::size_t k) { ids_.PrefetchEntry((*entries)[k].first); });
     PyList_SET_ITEM(indices.ptr(), static_cast<Py_ssize_t>(i),
                     Steal(ids_.Get((*entries)[i].first)).release().ptr());
     PyList_SET_ITEM(values.ptr(), static_cast<Py_ssize_t>(i),

@@ -8,6 +8,7 @@
 #include "pybind/constructed_self.h"
 #include "pybind/object_cache.h"
 #include "pybind/typed_object.h"
+#include "search/bm25/prefetch_ahead.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"
 
@@ -45,14 +46,11 @@ PyObject* SpansToList(std::string_view text, const ChunkWords& words, std::size_
                       std::size_t end, WordStrCache& strs) {
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(end - begin));
   if (!list) return nullptr;
-  // The chunk's hashes are all known: ask for the table's lines a few words ahead, across
-  // sentences too.
-  constexpr std::size_t kSlotAhead = 8;
-  constexpr std::size_t kEntryAhead = 4;
-  const std::size_t count = words.hashes.size();
+  // The chunk's hashes are all known: the table is asked a few words ahead, across sentences.
   for (std::size_t i = begin; i < end; ++i) {
-    if (i + kSlotAhead < count) strs.Prefetch(words.hashes[i + kSlotAhead]);
-    if (i + kEntryAhead < count) strs.PrefetchEntry(words.hashes[i + kEntryAhead]);
+    PrefetchAhead(
+        i, words.hashes.size(), [&](std::size_t k) { strs.Prefetch(words.hashes[k]); },
+        [&](std::size_t k) { strs.PrefetchEntry(words.hashes[k]); });
     const tokenizer::jieba::WordSpan& span = words.spans[i];
     PyObject* str = strs.Get(text.substr(span.begin, span.end - span.begin), words.hashes[i]);
     if (!str) {

@@ -1,6 +1,7 @@
 // Training from counts made elsewhere: the batch trainers count documents on several threads
 // into tables of their own and fold them into the model here, under the caller's lock.
 #include "search/bm25/bm25.h"
+#include "search/bm25/prefetch_ahead.h"
 #include "search/bm25/saturating_add.h"
 
 namespace orvel::typing::text {
@@ -11,18 +12,12 @@ void BM25::add_token_count(std::string_view token, int64_t count) {
 }
 
 void BM25::add_token_counts(const std::vector<TokenCount>& counts) {
-  // The model's table is large and the tokens come in no order that suits it: the slots of
-  // the tokens eight ahead and the records of those four ahead are requested early, so that
-  // the cache misses of several lookups overlap.
-  constexpr std::size_t kSlotAhead = 8;
-  constexpr std::size_t kRecordAhead = 4;
+  // The model's table is large and the tokens come in no order that suits it.
   for (std::size_t i = 0; i < counts.size(); ++i) {
-    if (i + kSlotAhead < counts.size()) {
-      _doc_token_frequency.prefetch_slot(counts[i + kSlotAhead].hash);
-    }
-    if (i + kRecordAhead < counts.size()) {
-      _doc_token_frequency.prefetch_record(counts[i + kRecordAhead].hash);
-    }
+    PrefetchAhead(
+        i, counts.size(),
+        [&](std::size_t k) { _doc_token_frequency.prefetch_slot(counts[k].hash); },
+        [&](std::size_t k) { _doc_token_frequency.prefetch_record(counts[k].hash); });
     saturating_add(_doc_token_frequency.find_or_insert(counts[i].token, counts[i].hash),
                    counts[i].count);
   }

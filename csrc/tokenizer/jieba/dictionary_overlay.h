@@ -113,8 +113,9 @@ class DictionaryOverlay {
     std::uint32_t base_node = base_ ? OverlayLevel::kRoot : OverlayLevel::kNoNode;
     std::uint32_t recent_node = OverlayLevel::kRoot;
     for (std::size_t length = 1; length <= available; ++length) {
-      if (base_node != OverlayLevel::kNoNode)
+      if (base_node != OverlayLevel::kNoNode) {
         base_node = base_->Child(base_node, runes[length - 1]);
+      }
       if (recent_node != OverlayLevel::kNoNode) {
         recent_node = recent_.Child(recent_node, runes[length - 1]);
       }
