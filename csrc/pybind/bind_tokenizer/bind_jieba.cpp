@@ -12,6 +12,7 @@
 #include "pybind/bind_tokenizer/lock_release.h"
 #include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
+#include "pybind/fast_method.h"
 #include "tokenizer/jieba/errors.h"
 #include "tokenizer/jieba/jieba.h"
 
@@ -41,18 +42,38 @@ void TranslateFileOpenError(std::exception_ptr error) {
   }
 }
 
-// One cut mode as a method body: cuts and decodes the words, without the interpreter lock for
-// long sentences, and hands them back for the list to be built under the lock.
-template <void (Jieba::*CutMode)(std::string_view, std::vector<tokenizer::jieba::WordSpan>&) const>
+using CutMode = void (Jieba::*)(std::string_view, std::vector<tokenizer::jieba::WordSpan>&) const;
+
+// Cuts and decodes the words of `result`'s text, without the interpreter lock for long
+// sentences, for the list to be built under the lock.
+template <CutMode Mode>
+void CutText(const Jieba& jieba, WordList& result) {
+  const std::string_view text = result.Text();
+  RunReleasingLockIfLong(text.size(), [&] {
+    (jieba.*Mode)(text, result.spans);
+    result.Decode();
+  });
+}
+
+// One cut mode as a method body.
+template <CutMode Mode>
 WordList CutWords(ConstructedSelf<Jieba> self, std::string sentence) {
   WordList result;
   result.sentence = std::move(sentence);
-  const auto cut = [&] {
-    ((*self).*CutMode)(result.sentence, result.spans);
-    result.Decode();
-  };
-  RunReleasingLockIfLong(result.sentence.size(), cut);
+  CutText<Mode>(*self, result);
   return result;
+}
+
+// The same for the usual call, a str or bytes read in place (see AddFastPath).
+template <CutMode Mode>
+PyObject* FastCutWords(Jieba& jieba, PyObject* const* args) {
+  std::string_view sentence;
+  bool is_str = false;
+  if (!TextArgument(args[0], sentence, is_str)) return nullptr;
+  WordList result;
+  result.borrowed = sentence;
+  CutText<Mode>(jieba, result);
+  return WordListToPython(result);
 }
 
 }  // namespace
@@ -69,6 +90,9 @@ void BindJieba(py::module_& m) {
           py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def("cut", &CutWords<&Jieba::CutSpans>, py::arg("sentence"))
       .def("cut_for_search", &CutWords<&Jieba::CutForSearchSpans>, py::arg("sentence"));
+  AddFastPath(cls, "cut", {"sentence"}, &OnSelf<Jieba, &FastCutWords<&Jieba::CutSpans>>);
+  AddFastPath(cls, "cut_for_search", {"sentence"},
+              &OnSelf<Jieba, &FastCutWords<&Jieba::CutForSearchSpans>>);
   BindJiebaAnalyzer(cls);
 }
 

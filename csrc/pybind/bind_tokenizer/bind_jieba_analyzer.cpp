@@ -13,6 +13,7 @@
 #include "pybind/bind_tokenizer/lock_release.h"
 #include "pybind/bind_tokenizer/word_list.h"
 #include "pybind/constructed_self.h"
+#include "pybind/fast_method.h"
 #include "pybind/utf8_str.h"
 
 namespace orvel::typing::text::pybind {
@@ -208,16 +209,18 @@ PyObject* TupleOf(PyObject* const (&items)[N]) {
   return tuple;
 }
 
-TokenList Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::string& mode,
-                   bool hmm) {
-  const TokenMode token_mode = ToMode(mode);
+// The method bodies below take the sentence as UTF-8 bytes (a str's) or raw bytes, viewed in
+// place; `is_text` tells which, since positions count code points for a str.
+
+PyObject* TokenizeText(const Jieba& jieba, std::string_view sentence, bool is_text, TokenMode mode,
+                       bool hmm) {
   std::vector<Token> tokens;
   WordList words;
-  RunReleasingLockIfLong(sentence.bytes.size(), [&] {
-    (*self).Tokenize(sentence.bytes, token_mode, hmm, tokens);
+  words.borrowed = sentence;
+  RunReleasingLockIfLong(sentence.size(), [&] {
+    jieba.Tokenize(sentence, mode, hmm, tokens);
     words.spans.reserve(tokens.size());
     for (const Token& token : tokens) words.spans.push_back({token.byte_begin, token.byte_end});
-    words.sentence = std::move(sentence.bytes);
     words.Decode();
   });
   py::list result =
@@ -226,32 +229,30 @@ TokenList Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::st
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
     PyObject* word = WordStr(words, i, code_points);
-    const std::size_t start = sentence.is_text ? token.rune_begin : token.byte_begin;
-    const std::size_t end = sentence.is_text ? token.rune_end : token.byte_end;
+    const std::size_t start = is_text ? token.rune_begin : token.byte_begin;
+    const std::size_t end = is_text ? token.rune_end : token.byte_end;
     PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i),
                     TupleOf({word, PyLong_FromSize_t(start), PyLong_FromSize_t(end)}));
   }
-  return {std::move(result)};
+  return result.release().ptr();
 }
 
-WordList CutAll(ConstructedSelf<Jieba> self, std::string sentence) {
-  WordList result;
-  result.sentence = std::move(sentence);
-  RunReleasingLockIfLong(result.sentence.size(), [&] {
-    (*self).CutAllSpans(result.sentence, result.spans);
-    result.Decode();
+void CutAllText(const Jieba& jieba, WordList& words) {
+  const std::string_view sentence = words.Text();
+  RunReleasingLockIfLong(sentence.size(), [&] {
+    jieba.CutAllSpans(sentence, words.spans);
+    words.Decode();
   });
-  return result;
 }
 
-TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
+PyObject* TagText(const Jieba& jieba, std::string_view sentence, bool hmm) {
   std::vector<tokenizer::jieba::TaggedWord> tagged;
   WordList words;
-  RunReleasingLockIfLong(sentence.bytes.size(), [&] {
-    (*self).Tag(sentence.bytes, hmm, tagged);
+  words.borrowed = sentence;
+  RunReleasingLockIfLong(sentence.size(), [&] {
+    jieba.Tag(sentence, hmm, tagged);
     words.spans.reserve(tagged.size());
     for (const auto& word : tagged) words.spans.push_back(word.span);
-    words.sentence = std::move(sentence.bytes);
     words.Decode();
   });
   // A sentence uses few distinct tags: each becomes one str.
@@ -266,15 +267,14 @@ TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
     PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i),
                     TupleOf({word, it->second.inc_ref().ptr()}));
   }
-  return {std::move(result)};
+  return result.release().ptr();
 }
 
-KeywordList ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, TopK top_k,
-                            bool with_weights) {
+PyObject* KeywordsOfText(const Jieba& jieba, std::string_view sentence, std::size_t top_k,
+                         bool with_weights) {
   std::vector<tokenizer::jieba::Keyword> keywords;
-  RunReleasingLockIfLong(sentence.bytes.size(), [&] {
-    (*self).ExtractKeywords(sentence.bytes, top_k.value, keywords, false);
-  });
+  RunReleasingLockIfLong(sentence.size(),
+                         [&] { jieba.ExtractKeywords(sentence, top_k, keywords, false); });
   py::list result = py::reinterpret_steal<py::list>(
       Checked(PyList_New(static_cast<Py_ssize_t>(keywords.size()))));
   for (std::size_t i = 0; i < keywords.size(); ++i) {
@@ -282,7 +282,96 @@ KeywordList ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, TopK
     PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i),
                     with_weights ? TupleOf({word, PyFloat_FromDouble(keywords[i].weight)}) : word);
   }
-  return {std::move(result)};
+  return result.release().ptr();
+}
+
+// The bodies as pybind11 methods.
+
+TokenList Tokenize(ConstructedSelf<Jieba> self, Sentence sentence, const std::string& mode,
+                   bool hmm) {
+  const TokenMode token_mode = ToMode(mode);
+  return {py::reinterpret_steal<py::list>(
+      TokenizeText(*self, sentence.bytes, sentence.is_text, token_mode, hmm))};
+}
+
+WordList CutAll(ConstructedSelf<Jieba> self, std::string sentence) {
+  WordList result;
+  result.sentence = std::move(sentence);
+  CutAllText(*self, result);
+  return result;
+}
+
+TaggedList Tag(ConstructedSelf<Jieba> self, Sentence sentence, bool hmm) {
+  return {py::reinterpret_steal<py::list>(TagText(*self, sentence.bytes, hmm))};
+}
+
+KeywordList ExtractKeywords(ConstructedSelf<Jieba> self, Sentence sentence, TopK top_k,
+                            bool with_weights) {
+  return {py::reinterpret_steal<py::list>(
+      KeywordsOfText(*self, sentence.bytes, top_k.value, with_weights))};
+}
+
+// The same bodies for the usual calls, arguments read in place (see AddFastPath). Anything
+// they do not take as it is (another mode, a negative top_k, an int for a bool) is declined,
+// for pybind11's function to convert or refuse with its own error.
+
+PyObject* FastTokenize(Jieba& jieba, PyObject* const* args) {
+  std::string_view sentence;
+  bool is_text = false;
+  bool hmm = true;
+  TokenMode mode = TokenMode::kMixed;
+  if (!TextArgument(args[0], sentence, is_text) || !BoolArgument(args[2], true, hmm)) {
+    return nullptr;
+  }
+  if (args[1] != nullptr) {
+    if (!PyUnicode_CheckExact(args[1])) return nullptr;
+    if (PyUnicode_CompareWithASCIIString(args[1], "search") == 0) {
+      mode = TokenMode::kSearch;
+    } else if (PyUnicode_CompareWithASCIIString(args[1], "default") != 0) {
+      return nullptr;
+    }
+  }
+  return TokenizeText(jieba, sentence, is_text, mode, hmm);
+}
+
+PyObject* FastCutAll(Jieba& jieba, PyObject* const* args) {
+  std::string_view sentence;
+  bool is_text = false;
+  if (!TextArgument(args[0], sentence, is_text)) return nullptr;
+  WordList words;
+  words.borrowed = sentence;
+  CutAllText(jieba, words);
+  return WordListToPython(words);
+}
+
+PyObject* FastTag(Jieba& jieba, PyObject* const* args) {
+  std::string_view sentence;
+  bool is_text = false;
+  bool hmm = true;
+  if (!TextArgument(args[0], sentence, is_text) || !BoolArgument(args[1], true, hmm)) {
+    return nullptr;
+  }
+  return TagText(jieba, sentence, hmm);
+}
+
+PyObject* FastExtractKeywords(Jieba& jieba, PyObject* const* args) {
+  std::string_view sentence;
+  bool is_text = false;
+  bool with_weights = false;
+  std::size_t top_k = 20;
+  if (!TextArgument(args[0], sentence, is_text) || !BoolArgument(args[2], false, with_weights)) {
+    return nullptr;
+  }
+  if (args[1] != nullptr) {
+    if (!PyLong_CheckExact(args[1])) return nullptr;
+    const long long value = PyLong_AsLongLong(args[1]);
+    if (value < 0) {
+      PyErr_Clear();  // an overflow is declined as well, for the method's own handling
+      return nullptr;
+    }
+    top_k = static_cast<std::size_t>(value);
+  }
+  return KeywordsOfText(jieba, sentence, top_k, with_weights);
 }
 
 bool AddWord(ConstructedSelf<Jieba> self, std::string word, Frequency freq,
@@ -373,6 +462,12 @@ void BindJiebaAnalyzer(py::class_<Jieba, std::shared_ptr<Jieba>>& cls) {
   cls.def("word_tag", &WordTag, py::arg("word"),
           "Part-of-speech tag of a word: its dictionary tag, else by its leading ASCII\n"
           "characters 'm' (digits) or 'eng', else 'x'.");
+
+  AddFastPath(cls, "tokenize", {"sentence", "mode", "hmm"}, &OnSelf<Jieba, &FastTokenize>);
+  AddFastPath(cls, "cut_all", {"sentence"}, &OnSelf<Jieba, &FastCutAll>);
+  AddFastPath(cls, "tag", {"sentence", "hmm"}, &OnSelf<Jieba, &FastTag>);
+  AddFastPath(cls, "extract_keywords", {"sentence", "top_k", "with_weights"},
+              &OnSelf<Jieba, &FastExtractKeywords>);
 }
 
 }  // namespace orvel::typing::text::pybind
