@@ -265,7 +265,8 @@ def main():
 
             def spark_job():
                 return spark_bm25.train_bm25(
-                    spark.sparkContext.textFile(str(corpus), partitions), jieba)
+                    spark_bm25.text_file_lines(spark.sparkContext, str(corpus), partitions),
+                    jieba)
 
             (warm_up, _) = timed(spark_job, 1)
             (t, (model, _)) = timed(spark_job, args.rounds)

@@ -164,6 +164,31 @@ def lines_of(block: bytes) -> List[str]:
     return lines
 
 
+def line_block(path: str, start: int, end: int) -> bytes:
+    """The bytes of the lines of a text file that start in [start, end): a line belongs to the
+    block its first byte lies in, so blocks cut anywhere together hold every line once. The
+    bytes before the first such line are skipped and the last line is read to its end, even
+    past `end`."""
+    with open(path, "rb") as file:
+        if start > 0:
+            # Whether the line at `start` begins there: only if the byte before is a line end.
+            file.seek(start - 1)
+            if file.read(1) != b"\n":
+                file.readline()  # the rest of a line that began in the block before
+        first = file.tell()
+        if first >= end:
+            return b""
+        block = file.read(end - first)
+        if block and not block.endswith(b"\n"):
+            block += file.readline()
+        return block
+
+
+def range_lines(path: str, byte_range: Tuple[int, int]) -> List[str]:
+    """The lines of a text file that start in byte_range, as lines_of gives them."""
+    return lines_of(line_block(path, *byte_range))
+
+
 @dataclasses.dataclass
 class Analysis:
     """How texts become words: the same for training and for encoding, so they match."""

@@ -10,8 +10,9 @@ The data files in DIR and OUT must be at the same paths on every executor.
 The same two jobs as dask_bm25.py: ``mapPartitions`` trains one model per partition with one
 native call, ``BM25.train_many(texts, tokenizer=jieba)``, and ``treeReduce`` merges them with
 ``BM25.merge`` (exact: the result equals the one-process model byte for byte); the vectors come
-from ``mapInPandas`` calling ``BM25.encode_documents(..., output="sparse")``. The
-``Jieba`` travels as its small pickled form (a few hundred bytes) inside each task, and each
+from ``mapInPandas`` calling ``BM25.encode_documents(..., output="sparse")``. A text file is
+read for training by the Python workers themselves, each task its own byte range
+(``text_file_lines``), so the lines never pass through the JVM. The ``Jieba`` travels as its small pickled form (a few hundred bytes) inside each task, and each
 Python worker builds it on first use and keeps it for later tasks and jobs (Spark reuses its
 Python workers); the model travels as a broadcast variable.
 """
@@ -37,6 +38,7 @@ from shard_work import (  # noqa: E402
     jieba_from,
     jieba_state,
     merge_results,
+    range_lines,
     train_partition,
 )
 
@@ -62,6 +64,22 @@ def _text_rdd(texts: Union[RDD[Any], DataFrame], column: str) -> RDD[Any]:
     if isinstance(texts, DataFrame):
         return texts.select(column).rdd.map(lambda row: row[0])
     return texts
+
+
+def text_file_lines(sc: SparkContext, path: str, partitions: int = 0) -> RDD[str]:
+    """The lines of a UTF-8 text file (one document per line, without line ends), read by the
+    Python workers themselves: each of `partitions` (default: twice the default parallelism)
+    byte ranges of the file is read and split by the task that trains on it, and a line
+    belongs to the range its first byte lies in. ``sc.textFile`` reads in the JVM and hands
+    each line to Python separately, which cost about as much as training on it. The file must
+    be at the same path on every executor."""
+    size = os.path.getsize(path)
+    count = max(1, min(partitions or 2 * sc.defaultParallelism, size))
+    step = max(1, -(-size // count))
+    ranges = [(start, min(start + step, size)) for start in range(0, size, step)]
+    return sc.parallelize(ranges, max(1, len(ranges))).flatMap(
+        functools.partial(range_lines, path)
+    )
 
 
 def _train_partition(
@@ -165,7 +183,10 @@ def main() -> None:
         from pyspark.sql.functions import monotonically_increasing_id
 
         frame = frame.withColumn("id", monotonically_increasing_id())
-        model, report = train_bm25(frame, jieba, column=args.column)
+        # A text file is read by the Python workers themselves for training (text_file_lines).
+        texts = frame if args.corpus.endswith(".parquet") else text_file_lines(
+            spark.sparkContext, args.corpus)
+        model, report = train_bm25(texts, jieba, column=args.column)
         model.dump(args.model)
         print(f"model: {model.doc_count} documents, {model.vocabulary_size} tokens -> {args.model}")
         print(f"training rows: {report}")

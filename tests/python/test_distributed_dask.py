@@ -204,3 +204,20 @@ class TestCachedJieba:
         first.add_word(word)
         assert word in first.cut(word) and word not in second.cut(word)
         assert word not in shard_work.cached_jieba(state).cut(word)
+
+
+class TestLineRanges:
+    @pytest.mark.parametrize("ending", ["", "\n"])
+    def test_ranges_cut_anywhere_hold_every_line_once(self, tmp_path, ending):
+        # Catches a line lost or read twice when a range starts exactly at a line start, right
+        # after a line end, or inside a multi-byte character (ranges of every width up to 9
+        # put a boundary at every byte); Spark's text_file_lines reads a file this way.
+        shard_work = import_example("shard_work")
+        lines = ["北京", "", "ab", "研究生命", "x"]
+        path = tmp_path / "lines.txt"
+        path.write_text("\n".join(lines) + ending, encoding="utf-8")
+        size = path.stat().st_size
+        for width in range(1, 10):
+            got = [line for start in range(0, size, width)
+                   for line in shard_work.range_lines(str(path), (start, min(size, start + width)))]
+            assert got == lines, width

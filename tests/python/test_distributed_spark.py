@@ -8,7 +8,7 @@ import sys
 import pytest
 
 from distributed_support import (
-    BAD_ROWS, EMPTY_ROWS, dump_bytes, good_texts, import_example, rows_with_faults,
+    BAD_ROWS, CORPUS, EMPTY_ROWS, dump_bytes, good_texts, import_example, rows_with_faults,
     single_process_model,
     worker_jieba, reference,  # noqa: F401 (fixtures)
 )
@@ -55,6 +55,19 @@ def test_rdd_gives_the_single_process_model(spark, worker_jieba, reference, tmp_
     model, report = spark_bm25.train_bm25(rdd, worker_jieba)
     assert dump_bytes(model, tmp_path / "m.json") == reference[1]
     check_report(report, rows)
+
+
+def test_text_file_read_by_workers_gives_the_single_process_model(
+        spark, worker_jieba, tmp_path):
+    # Catches lines lost or read twice where byte ranges cut through lines (seven ranges over
+    # a file of a few KB cut most of them), and a last line without a line end.
+    path = tmp_path / "corpus.txt"
+    path.write_text("\n".join(CORPUS), encoding="utf-8")
+    model, report = spark_bm25.train_bm25(
+        spark_bm25.text_file_lines(spark.sparkContext, str(path), 7), worker_jieba)
+    expected = single_process_model(worker_jieba, [line for line in CORPUS if line])
+    assert dump_bytes(model, tmp_path / "m.json") == dump_bytes(expected, tmp_path / "e.json")
+    assert report.rows == len(CORPUS)
 
 
 def text_frame(spark, rows):
