@@ -72,6 +72,13 @@ class TestCutMany:
         expected = [[w for w, _, _ in segmenter.tokenize(t, mode=mode, hmm=False)] for t in texts]
         assert getattr(segmenter, method)(texts, threads=2, hmm=False) == expected
 
+    def test_returned_lists_are_left_to_the_cycle_collector(self, segmenter, texts):
+        # Fault: lists built untracked and never tracked, so that a cycle a caller makes
+        # through one (appending the list to itself) would never be collected.
+        import gc
+        lists = segmenter.cut_many(texts, threads=2)
+        assert all(gc.is_tracked(words) for words in lists)
+
     def test_equal_words_share_one_str(self, segmenter):
         # Fault: the batch's str cache unused (one str per occurrence: results twice as large),
         # or a word too long for the cache built wrongly.
