@@ -72,6 +72,14 @@ class TestCutMany:
         expected = [[w for w, _, _ in segmenter.tokenize(t, mode=mode, hmm=False)] for t in texts]
         assert getattr(segmenter, method)(texts, threads=2, hmm=False) == expected
 
+    def test_short_words_differing_in_one_byte_get_their_own_str(self, segmenter):
+        # Fault: two short words filed under one hash (the cache compares words of up to seven
+        # bytes by hash and length alone), so one would be handed the other's str. Every
+        # string of 1 to 8 letters a/b is a word of its own.
+        import itertools
+        words = ["".join(p) for n in range(1, 9) for p in itertools.product("ab", repeat=n)]
+        assert segmenter.cut_many(words, threads=1) == [[w] for w in words]
+
     def test_returned_lists_are_left_to_the_cycle_collector(self, segmenter, texts):
         # Fault: lists built untracked and never tracked, so that a cycle a caller makes
         # through one (appending the list to itself) would never be collected.
