@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -71,6 +72,43 @@ TEST(JiebaSlotAllocatorTest, HintSkipsEarlierBasesUnlessABudgetAllowsThem) {
   allocator.Take(0);
   EXPECT_EQ(allocator.FindBase({1}, 100, SlotAllocator::kUnlimited), 100u);
   EXPECT_EQ(allocator.FindBase({1}, 100, 64), 0u);
+}
+
+TEST(JiebaSlotAllocatorTest, SkippingFullStretchesKeepsTheLowestFittingBase) {
+  // Fault caught: the jump over full stretches of the array passing a base that fits. Slots
+  // 1 to 3 stay free and out of reach of every code (as below the dense part of a trie), so
+  // each search starts at 0 and must skip; the answers are checked against a plain scan.
+  SlotAllocator allocator;
+  std::vector<bool> taken(1 << 16, false);
+  std::uint64_t state = 12345;
+  const auto next = [&state](std::uint32_t bound) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<std::uint32_t>((state >> 33) % bound);
+  };
+  for (std::uint32_t slot = 0; slot < 6000; ++slot) {
+    if ((slot == 0 || slot > 3) && next(100) < 97) {
+      allocator.Take(slot);
+      taken[slot] = true;
+    }
+  }
+  for (int set = 0; set < 300; ++set) {
+    std::vector<std::uint32_t> codes;
+    for (std::uint32_t count = 1 + next(4); codes.size() < count;) {
+      const std::uint32_t code = 4 + next(300);
+      if (std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(code);
+    }
+    std::sort(codes.begin(), codes.end());
+    std::uint32_t expected = 0;
+    while (std::any_of(codes.begin(), codes.end(),
+                       [&](std::uint32_t code) { return taken[expected + code]; })) {
+      ++expected;
+    }
+    ASSERT_EQ(allocator.FindBase(codes, 0, SlotAllocator::kUnlimited), expected) << set;
+    for (const std::uint32_t code : codes) {
+      allocator.Take(expected + code);
+      taken[expected + code] = true;
+    }
+  }
 }
 
 // --- dictionary trie ---

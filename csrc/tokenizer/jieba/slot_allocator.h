@@ -7,7 +7,9 @@
 namespace orvel::tokenizer::jieba {
 
 // Finds room for the sibling sets of a double-array trie. Keeps a bitset of free slots
-// (unbounded: everything past its end is free) and tests 64 candidate bases at a time.
+// (unbounded: everything past its end is free) and tests 64 candidate bases at a time. A
+// second bitset marks the words of the first that hold a free slot, so that a search can jump
+// over the dense, full part of the array instead of testing it 64 bases at a time.
 class SlotAllocator {
  public:
   static constexpr std::uint32_t kUnlimited = 0xFFFFFFFFu;
@@ -34,9 +36,13 @@ class SlotAllocator {
     return shift == 0 ? low : low | free_[word + 1] << (64 - shift);
   }
 
+  // The lowest free slot at or after `slot`.
+  std::uint32_t NextFree(std::uint32_t slot) const;
+
   void Reserve(std::size_t words);
 
   std::vector<std::uint64_t> free_;
+  std::vector<std::uint64_t> words_with_free_;  // bit w: free_[w] != 0
   std::size_t first_free_word_ = 0;
 };
 
