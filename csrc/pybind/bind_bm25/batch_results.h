@@ -25,10 +25,11 @@ class BatchResults {
  public:
   BatchResults(BatchOutput output, std::size_t items);
 
-  // The next item: its counted terms and their weights (in term order), and for "sparse" and
-  // "csr" its SparseEntries when they were already made off the lock (else they are made here).
-  void Add(const ItemTerms& item, const std::vector<double>& weights,
-           const std::vector<std::pair<std::uint32_t, double>>* entries = nullptr);
+  // The next item: its counted terms and their weights (in term order).
+  void Add(const ItemTerms& item, const std::vector<double>& weights);
+
+  // The next rows [0, end) of document vectors by id ("sparse" or "csr" only).
+  void AddRows(const SparseRows& rows, std::size_t end);
 
   // A list of dicts (token -> weight, in key order), a list of {"indices", "values"} dicts,
   // or one scipy.sparse.csr_array of shape (items, 2**32).
@@ -45,6 +46,9 @@ class BatchResults {
   // Result objects shared across items, as equal words share one str in cut_many.
   WordStrCache keys_;
   IdIntCache ids_;
+  // The "sparse" results' containers, left out of the cycle collector until Finish (see
+  // AddRows).
+  bool untracked_ = false;
   // "csr": the arrays scipy takes, filled as items come.
   std::vector<double> data_;
   std::vector<std::int64_t> columns_;
