@@ -247,8 +247,14 @@ TEST(BatchTermsTest, SparseRowsEqualTheCountedWeighedEntries) {
   const BM25 model = TrainedModel();
   const typing::text::DocumentScale scale(model);
   ASSERT_EQ(MurmurHash3X86_32("t24266"), MurmurHash3X86_32("t120296"));
+  // The last document is long enough to be sorted by buckets of ids rather than by insertion.
+  std::vector<std::string> long_document{"t24266", "t120296"};
+  for (int i = 0; i < 300; ++i) long_document.push_back("词" + std::to_string(i % 120));
   const std::vector<std::vector<std::string>> documents{
-      {"t120296", "x", "t24266", "x", "y", "t24266", "中文"}, {}, {"中文", "a", "a", "b", "c"}};
+      {"t120296", "x", "t24266", "x", "y", "t24266", "中文"},
+      {},
+      {"中文", "a", "a", "b", "c"},
+      long_document};
   typing::text::TermCounter counter;
   typing::text::SparseRows rows;
   for (const auto& tokens : documents) counter.AppendSparse(Views(tokens), scale, rows);

@@ -101,7 +101,7 @@ void TermCounter::SortById() {
   keys_.resize(count);
   order_.resize(count);
   for (std::size_t i = 0; i < count; ++i) keys_[i] = std::uint64_t{terms_[i].hash} << 32 | i;
-  std::sort(keys_.begin(), keys_.end());
+  SortPackedIds();
   for (std::size_t i = 0; i < count; ++i) order_[i] = static_cast<std::uint32_t>(keys_[i]);
   for (std::size_t i = 0; i < count;) {
     std::size_t end = i + 1;
@@ -139,44 +139,105 @@ void TermCounter::Count(const std::vector<std::string_view>& tokens, bool with_i
 
 void TermCounter::AppendSparse(const std::vector<std::string_view>& tokens,
                                const DocumentScale& scale, SparseRows& rows) {
-  if (!tokens.empty()) {
-    Tally(tokens);
-    SortById();
+  const std::size_t count = tokens.size();
+  if (count > 0) {
+    // Every token's id, packed above its index and sorted: a document's equal tokens, which
+    // share an id, lie next to each other, so no table is needed to count them.
+    keys_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      keys_[i] = std::uint64_t{MurmurHash3X86_32(tokens[i])} << 32 | i;
+    }
+    SortPackedIds();
     // DocumentWeights' arithmetic, for bit-equal weights.
     const double b = scale.b;
-    const double k =
-        ((static_cast<double>(tokens.size()) / scale.length_average) * b + (1 - b)) * scale.k1;
+    const double k = ((static_cast<double>(count) / scale.length_average) * b + (1 - b)) * scale.k1;
     // A term's weight depends only on its count, and most terms occur once or a few times:
     // entries of equal counts are marked to share one value object.
     constexpr std::uint32_t kSharedCounts = 16;
     first_of_count_.assign(kSharedCounts, 0);
     const std::size_t row_start = rows.ids.size();
-    for (std::size_t i = 0; i < order_.size();) {
-      const Term& term = terms_[order_[i]];
-      const double count = term.count;
-      double value = count / (k + count);
+    rows.ids.reserve(row_start + count);  // at most one entry per token
+    rows.values.reserve(row_start + count);
+    rows.same_value.reserve(row_start + count);
+    for (std::size_t i = 0; i < count;) {
+      const std::uint32_t id = static_cast<std::uint32_t>(keys_[i] >> 32);
+      const std::string_view token = tokens[static_cast<std::uint32_t>(keys_[i])];
       std::size_t end = i + 1;
-      for (; end < order_.size() && terms_[order_[end]].hash == term.hash; ++end) {
-        const double other = terms_[order_[end]].count;
-        value += other / (k + other);  // in key order, as SparseEntries sums
+      bool one_token = true;
+      for (; end < count && static_cast<std::uint32_t>(keys_[end] >> 32) == id; ++end) {
+        one_token = one_token && tokens[static_cast<std::uint32_t>(keys_[end])] == token;
       }
       const auto entry = static_cast<std::uint32_t>(rows.ids.size() - row_start);
       std::uint32_t same = entry;
-      if (end == i + 1 && term.count < kSharedCounts) {
-        std::uint32_t& first = first_of_count_[term.count];
-        if (first != 0) {
-          same = first - 1;
-        } else {
-          first = entry + 1;
+      double value = 0.0;
+      if (one_token) {
+        const auto repeats = static_cast<std::uint32_t>(end - i);
+        const double term_count = repeats;
+        value = term_count / (k + term_count);
+        if (repeats < kSharedCounts) {
+          std::uint32_t& first = first_of_count_[repeats];
+          if (first != 0) {
+            same = first - 1;
+          } else {
+            first = entry + 1;
+          }
         }
+      } else {
+        value = CollidingWeight(tokens, i, end, k);
       }
-      rows.ids.push_back(term.hash);
+      rows.ids.push_back(id);
       rows.values.push_back(value);
       rows.same_value.push_back(same);
       i = end;
     }
   }
   rows.starts.push_back(rows.ids.size());
+}
+
+void TermCounter::SortPackedIds() {
+  // Ids are MurmurHash3 values, spread evenly over 32 bits, so an id's top bits place it among
+  // a document's ids almost exactly: one counting pass by those bits, then an insertion sort
+  // over the nearly sorted result, cost about linear time, where a comparison sort cost more
+  // than hashing the tokens.
+  const std::size_t count = keys_.size();
+  if (count > 32) {
+    const auto bucket_of = [count](std::uint64_t key) {
+      return static_cast<std::size_t>(((key >> 32) * count) >> 32);
+    };
+    bucket_starts_.assign(count + 1, 0);
+    for (const std::uint64_t key : keys_) ++bucket_starts_[bucket_of(key) + 1];
+    for (std::size_t i = 1; i <= count; ++i) bucket_starts_[i] += bucket_starts_[i - 1];
+    spread_.resize(count);
+    for (const std::uint64_t key : keys_) spread_[bucket_starts_[bucket_of(key)]++] = key;
+    keys_.swap(spread_);
+  }
+  for (std::size_t i = 1; i < count; ++i) {
+    const std::uint64_t key = keys_[i];
+    std::size_t j = i;
+    for (; j > 0 && keys_[j - 1] > key; --j) keys_[j] = keys_[j - 1];
+    keys_[j] = key;
+  }
+}
+
+double TermCounter::CollidingWeight(const std::vector<std::string_view>& tokens, std::size_t begin,
+                                    std::size_t end, double k) {
+  // Distinct tokens on one id (rare): their weights summed in key order, as SparseEntries
+  // sums the terms of a colliding id.
+  colliding_.clear();
+  for (std::size_t i = begin; i < end; ++i) {
+    colliding_.push_back(tokens[static_cast<std::uint32_t>(keys_[i])]);
+  }
+  std::sort(colliding_.begin(), colliding_.end());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < colliding_.size();) {
+    std::size_t run_end = i + 1;
+    while (run_end < colliding_.size() && colliding_[run_end] == colliding_[i]) ++run_end;
+    const double term_count = static_cast<double>(run_end - i);
+    const double weight = term_count / (k + term_count);
+    sum = i == 0 ? weight : sum + weight;
+    i = run_end;
+  }
+  return sum;
 }
 
 void CountTokens(std::vector<OriginToken>& tokens, bool with_ids, ItemTerms& item) {

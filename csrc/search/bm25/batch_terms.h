@@ -116,14 +116,22 @@ class TermCounter {
   };
 
   void Tally(const std::vector<std::string_view>& tokens);
-  void SortById();   // order_ = term indexes by id, then key
-  void SortByKey();  // order_ = term indexes by key
+  void SortById();       // order_ = term indexes by id, then key
+  void SortByKey();      // order_ = term indexes by key
+  void SortPackedIds();  // sorts keys_, each an id above a token index
+  // The summed weight of the distinct tokens that keys_[begin, end) index, all on one id.
+  double CollidingWeight(const std::vector<std::string_view>& tokens, std::size_t begin,
+                         std::size_t end, double k);
 
   std::vector<std::uint32_t> slots_;  // term index + 1; 0 is free
   std::vector<Term> terms_;
   std::vector<std::uint64_t> keys_;
   std::vector<std::uint32_t> order_;
-  std::vector<std::uint32_t> first_of_count_;  // AppendSparse: per count, its first entry + 1
+  // AppendSparse's.
+  std::vector<std::uint64_t> spread_;
+  std::vector<std::size_t> bucket_starts_;
+  std::vector<std::uint32_t> first_of_count_;  // per count, its first entry + 1
+  std::vector<std::string_view> colliding_;
 };
 
 }  // namespace orvel::typing::text

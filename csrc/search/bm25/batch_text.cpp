@@ -138,6 +138,14 @@ TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAna
 TextFailure SparseTexts(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
                         const DocumentScale& scale, SparseRows& rows) {
   rows.Clear();
+  // Room for the entries of most texts (a few bytes per token, some tokens repeated), so that
+  // the rows seldom move while growing.
+  std::size_t bytes = 0;
+  for (const std::string_view text : batch.texts) bytes += text.size();
+  rows.ids.reserve(bytes / 4 + 256);
+  rows.values.reserve(bytes / 4 + 256);
+  rows.same_value.reserve(bytes / 4 + 256);
+  rows.starts.reserve(batch.texts.size() + 1);
   TermScratch own;
   TextFailure failure;
   const auto keep = [&](std::string_view word) { own.words.push_back(word); };
