@@ -5,13 +5,14 @@
 #include <cstring>
 #include <memory>
 
-#include "search/bm25/prefetch_ahead.h"
-
 namespace orvel::typing::text::pybind {
 
 namespace py = pybind11;
 
 namespace {
+
+// How many ids ahead of its lookup an id's slot in the int table is asked for.
+constexpr std::size_t kIdsAhead = 8;
 
 // Hands a filled vector to numpy without copying it: the array owns the vector.
 template <typename T>
@@ -114,11 +115,9 @@ void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights
   }
   py::list indices(entries_.size());
   py::list values(entries_.size());
-  // The ids are known in advance: the int table is asked a few ids ahead.
+  // The ids are known in advance: the int table is asked for a slot a few ids ahead.
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    PrefetchAhead(
-        i, entries_.size(), [&](std::size_t k) { ids_.Prefetch(entries_[k].first); },
-        [&](std::size_t k) { ids_.PrefetchEntry(entries_[k].first); });
+    if (i + kIdsAhead < entries_.size()) ids_.Prefetch(entries_[i + kIdsAhead].first);
     PyList_SET_ITEM(indices.ptr(), static_cast<Py_ssize_t>(i),
                     Steal(ids_.Get(entries_[i].first)).release().ptr());
     PyList_SET_ITEM(values.ptr(), static_cast<Py_ssize_t>(i),
@@ -158,9 +157,7 @@ void BatchResults::AddRows(const SparseRows& rows, std::size_t end) {
     for (std::size_t k = 0; k < size; ++k) {
       const std::size_t i = begin + k;
       // Rows are short, so the int table is asked a few ids ahead across rows.
-      PrefetchAhead(
-          i, entries, [&](std::size_t ahead) { ids_.Prefetch(rows.ids[ahead]); },
-          [&](std::size_t ahead) { ids_.PrefetchEntry(rows.ids[ahead]); });
+      if (i + kIdsAhead < entries) ids_.Prefetch(rows.ids[i + kIdsAhead]);
       const auto at = static_cast<Py_ssize_t>(k);
       PyList_SET_ITEM(indices.ptr(), at, Steal(ids_.Get(rows.ids[i])).release().ptr());
       PyObject* value = nullptr;
