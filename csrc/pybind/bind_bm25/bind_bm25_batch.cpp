@@ -1,5 +1,6 @@
 #include "pybind/bind_bm25/bind_bm25_batch.h"
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -29,6 +30,19 @@ namespace {
 constexpr std::size_t kTrainChunkBytes = 16 << 20;
 // Text per chunk when encoding: the counted terms of a chunk wait for their result objects.
 constexpr std::size_t kEncodeChunkBytes = 256 << 10;
+
+// Bytes per chunk when encoding on `workers` threads: a batch is cut into at least eight chunks
+// per thread, none smaller than 8 KB. What the threads cannot share is the work and the
+// building of the last chunk, a large part of a small batch's time when its chunks are large
+// (0.1 MB in 16 KB chunks ran about a sixth slower than in 8 KB ones); a chunk of 8 KB is
+// still far more work than handing it over.
+std::size_t EncodeChunkBytes(std::size_t batch_bytes, int workers) {
+  constexpr std::size_t kChunksPerWorker = 8;
+  constexpr std::size_t kSmallest = 8 << 10;
+  if (workers <= 1) return kEncodeChunkBytes;
+  const std::size_t even = batch_bytes / (kChunksPerWorker * static_cast<std::size_t>(workers));
+  return std::clamp(even, kSmallest, kEncodeChunkBytes);
+}
 
 const char kEmptyDocumentMessage[] = "trainning tokens_vec should not be empty";
 
@@ -282,7 +296,7 @@ TypedObject<AnyName> EncodeMany(ConstructedSelf<BM25> self, DocumentsArgument do
   if (options.jieba) {
     const std::size_t batch_bytes = CheckTexts(batch, name);
     const int workers = tokenizer::jieba::BatchThreads(options.analysis.threads, size);
-    const std::size_t chunk_bytes = ChunkBytes(batch_bytes, kEncodeChunkBytes, workers);
+    const std::size_t chunk_bytes = EncodeChunkBytes(batch_bytes, workers);
     TextAnalysis per_chunk = options.analysis;
     per_chunk.threads = 1;  // the threads share the chunks
     // Document weights need only the model's numbers in `scale`, read once here under the
