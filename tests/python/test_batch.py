@@ -106,6 +106,9 @@ class TestCutMany:
         [
             (lambda j: j.cut_many(["a", 3]), TypeError, r"sentences\[1\]"),
             (lambda j: j.cut_many(["\ud800"]), TypeError, r"sentences\[0\]"),
+            # Fault: the scan of a str stored four bytes per character (it holds one beyond
+            # the BMP) missing its lone surrogate.
+            (lambda j: j.cut_many(["北", "😀文\udfff"]), TypeError, r"sentences\[1\]"),
             (lambda j: j.cut_many("北京"), TypeError, "not a single str"),
             (lambda j: j.cut_many(["a"], threads=-1), ValueError, "threads"),
             (lambda j: j.cut_many(["a"], threads=1.0), TypeError, "threads"),

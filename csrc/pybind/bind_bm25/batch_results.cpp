@@ -175,19 +175,14 @@ void BatchResults::AddRows(const SparseRows& rows, std::size_t end) {
       throw py::error_already_set();
     }
     PyObject_GC_UnTrack(result.ptr());  // holding lists made the dict tracked
+    untracked_items_.insert(untracked_items_.end(), {indices.ptr(), values.ptr(), result.ptr()});
     PyList_SET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(next_++), result.release().ptr());
   }
 }
 
 py::object BatchResults::Finish() {
   if (untracked_) {
-    // Every result is a dict made by AddRows, holding its two lists.
-    for (std::size_t i = 0; i < next_; ++i) {
-      PyObject* result = PyList_GET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(i));
-      TrackAgain(PyDict_GetItem(result, indices_key_.ptr()));
-      TrackAgain(PyDict_GetItem(result, values_key_.ptr()));
-      TrackAgain(result);
-    }
+    for (PyObject* container : untracked_items_) TrackAgain(container);
     TrackAgain(list_.ptr());
   }
   if (output_ != BatchOutput::kCsr) return std::move(list_);

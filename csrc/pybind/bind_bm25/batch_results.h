@@ -47,8 +47,9 @@ class BatchResults {
   WordStrCache keys_;
   IdIntCache ids_;
   // The "sparse" results' containers, left out of the cycle collector until Finish (see
-  // AddRows).
+  // AddRows): whether the outer list is, and the others (borrowed: the results hold them).
   bool untracked_ = false;
+  std::vector<PyObject*> untracked_items_;
   // "csr": the arrays scipy takes, filled as items come.
   std::vector<double> data_;
   std::vector<std::int64_t> columns_;
