@@ -89,7 +89,11 @@ BatchOutput ParseBatchOutput(const std::string& output) {
 }
 
 BatchResults::BatchResults(BatchOutput output, std::size_t items)
-    : output_(output), items_(items), list_(output == BatchOutput::kCsr ? 0 : items) {}
+    : output_(output),
+      items_(items),
+      list_(output == BatchOutput::kCsr ? 0 : items),
+      indices_key_(Steal(PyUnicode_InternFromString("indices"))),
+      values_key_(Steal(PyUnicode_InternFromString("values"))) {}
 
 void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights) {
   ItemFloats floats;

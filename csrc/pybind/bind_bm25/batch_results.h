@@ -40,8 +40,10 @@ class BatchResults {
   std::size_t items_;
   pybind11::list list_;
   std::size_t next_ = 0;
-  pybind11::str indices_key_{"indices"};
-  pybind11::str values_key_{"values"};
+  // Interned, as the literals a caller looks them up with are: a lookup then matches by
+  // identity.
+  pybind11::object indices_key_;
+  pybind11::object values_key_;
   std::vector<std::pair<std::uint32_t, double>> entries_;
   // Result objects shared across items, as equal words share one str in cut_many.
   WordStrCache keys_;
