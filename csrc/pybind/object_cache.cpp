@@ -97,11 +97,21 @@ PyObject* WordStrCache::Get(std::string_view bytes, std::uint64_t hash) {
   return str;
 }
 
+IdIntCache::~IdIntCache() {
+  for (const Slot& slot : slots_) Py_XDECREF(slot.object);
+}
+
 PyObject* IdIntCache::Get(std::uint32_t id) {
-  PyObject* value = ints_.Find(id, [](std::uint32_t, std::uint32_t) { return true; });
-  if (value) return value;
-  value = PyLong_FromUnsignedLong(id);
-  if (value) ints_.Add(id, 0, 0, value);
+  Slot& slot = slots_[id & (kSlots - 1)];
+  if (slot.object && slot.id == id) {
+    Py_INCREF(slot.object);
+    return slot.object;
+  }
+  PyObject* value = PyLong_FromUnsignedLong(id);
+  if (!value) return nullptr;
+  Py_XDECREF(slot.object);
+  Py_INCREF(value);  // the table's own reference
+  slot = {id, value};
   return value;
 }
 

@@ -104,22 +104,35 @@ class WordStrCache {
   std::string keys_;        // every cached word's bytes, back to back
 };
 
-// One int per distinct token id across a batch's sparse vectors: ids are 32-bit hashes, beyond
-// the small ints CPython shares, so each would otherwise be an allocation of its own. Same
-// rules as WordStrCache: holds a reference to each int, lives under the lock.
+// One int for each of the token ids a batch's sparse vectors repeat most: ids are 32-bit
+// hashes, beyond the small ints CPython shares, so each would otherwise be an allocation of its
+// own. Direct-mapped: an id's slot is picked by its low bits (ids are MurmurHash3 values, evenly
+// spread) and holds the last id looked up there. A corpus's common words, which make most of
+// the entries, keep their slots; a rare id costs an int of its own, as an uncached id would.
+// A table that stays this small stays in the core's cache, needs no probing and never grows:
+// a growing table of every distinct id cost more in misses and rehashing than it saved in
+// allocations. Holds a reference to each int it keeps: create and destroy it with the
+// interpreter lock held.
 class IdIntCache {
  public:
+  IdIntCache() : slots_(kSlots, Slot{0, nullptr}) {}
+  IdIntCache(const IdIntCache&) = delete;
+  IdIntCache& operator=(const IdIntCache&) = delete;
+  ~IdIntCache();
+
   // A new reference to int(id); null with a Python error set when allocation fails.
   PyObject* Get(std::uint32_t id);
 
-  // As WordStrCache's: the slot about eight lookups ahead, the int about four ahead.
-  void Prefetch(std::uint32_t id) const { ints_.Prefetch(id); }
-  void PrefetchEntry(std::uint32_t id) const {
-    ints_.PrefetchEntry(id, [](std::uint32_t, std::uint32_t) -> const void* { return nullptr; });
-  }
+  // Starts loading the slot of an id looked up soon.
+  void Prefetch(std::uint32_t id) const { __builtin_prefetch(&slots_[id & (kSlots - 1)]); }
 
  private:
-  SharedObjectTable ints_;  // keyed and hashed by the id: a MurmurHash3 value already
+  static constexpr std::size_t kSlots = std::size_t{1} << 13;
+  struct Slot {
+    std::uint32_t id;
+    PyObject* object;  // null: free
+  };
+  std::vector<Slot> slots_;
 };
 
 }  // namespace orvel::typing::text::pybind

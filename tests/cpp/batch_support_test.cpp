@@ -211,5 +211,93 @@ TEST(BatchTermsTest, SparseEntriesSumCollidingIdsAndSortById) {
   EXPECT_EQ(entries[1], (std::pair<std::uint32_t, double>{9, 0.375}));
 }
 
+std::vector<std::string_view> Views(const std::vector<std::string>& tokens) {
+  return {tokens.begin(), tokens.end()};
+}
+
+// Fault: a counter reused across documents keeping a slot or a term of the document before
+// (most likely after a longer one, whose table was larger), so a later document's terms or
+// counts differ from a fresh count.
+TEST(BatchTermsTest, ReusedCounterCountsEachDocumentAfresh) {
+  std::vector<std::string> long_document;
+  for (int i = 0; i < 300; ++i) long_document.push_back("词" + std::to_string(i % 120));
+  const std::vector<std::vector<std::string>> documents{
+      long_document, {"b", "a", "b"}, {}, {"a"}, long_document};
+  typing::text::TermCounter counter;
+  ItemTerms item;
+  for (const auto& tokens : documents) {
+    std::map<std::string, std::uint32_t> expected;
+    for (const std::string& token : tokens) ++expected[token];
+    counter.Count(Views(tokens), true, typing::text::TermOrder::kKey, item);
+    ASSERT_EQ(item.terms.size(), expected.size());
+    EXPECT_EQ(item.length, tokens.size());
+    std::size_t i = 0;
+    for (const auto& [token, count] : expected) {
+      EXPECT_EQ(item.terms[i].token, token);
+      EXPECT_EQ(item.terms[i++].count, count) << token;
+    }
+  }
+}
+
+// Fault: rows made straight from tokens drifting from counting, weighing and SparseEntries:
+// weights not bit-equal, colliding ids kept twice or not summed ("t24266" and "t120296" share
+// MurmurHash3 id 1444528453), or a row's start misplaced when rows (an empty one too) are
+// appended back to back.
+TEST(BatchTermsTest, SparseRowsEqualTheCountedWeighedEntries) {
+  const BM25 model = TrainedModel();
+  const typing::text::DocumentScale scale(model);
+  ASSERT_EQ(MurmurHash3X86_32("t24266"), MurmurHash3X86_32("t120296"));
+  // The last document is long enough to be sorted by buckets of ids rather than by insertion.
+  std::vector<std::string> long_document{"t24266", "t120296"};
+  for (int i = 0; i < 300; ++i) long_document.push_back("词" + std::to_string(i % 120));
+  const std::vector<std::vector<std::string>> documents{
+      {"t120296", "x", "t24266", "x", "y", "t24266", "中文"},
+      {},
+      {"中文", "a", "a", "b", "c"},
+      long_document};
+  typing::text::TermCounter counter;
+  typing::text::SparseRows rows;
+  for (const auto& tokens : documents) counter.AppendSparse(Views(tokens), scale, rows);
+  ASSERT_EQ(rows.rows(), documents.size());
+  for (std::size_t r = 0; r < documents.size(); ++r) {
+    std::vector<std::string_view> views = Views(documents[r]);
+    ItemTerms item;
+    typing::text::CountTokens(views, true, item);
+    std::vector<double> weights;
+    typing::text::DocumentWeights(scale, item, weights);
+    std::vector<std::pair<std::uint32_t, double>> entries;
+    typing::text::SparseEntries(item, weights, entries);
+    ASSERT_EQ(rows.starts[r + 1] - rows.starts[r], entries.size()) << r;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      EXPECT_EQ(rows.ids[rows.starts[r] + i], entries[i].first);
+      EXPECT_EQ(rows.values[rows.starts[r] + i], entries[i].second);  // exact
+    }
+  }
+  EXPECT_EQ(rows.starts[1], 4u);  // five distinct tokens, two of them on one id
+}
+
+// Fault: entries marked to share one weight object whose weights differ (a summed collision,
+// or another count), or a mark pointing outside the row or past the entry.
+TEST(BatchTermsTest, SparseRowsShareOnlyEqualWeights) {
+  const BM25 model = TrainedModel();
+  const typing::text::DocumentScale scale(model);
+  const std::vector<std::vector<std::string>> documents{
+      {"a", "b", "c", "a", "t24266", "t120296", "d", "d", "e"}, {"b", "c"}};
+  typing::text::TermCounter counter;
+  typing::text::SparseRows rows;
+  for (const auto& tokens : documents) counter.AppendSparse(Views(tokens), scale, rows);
+  std::size_t shared = 0;
+  for (std::size_t r = 0; r < rows.rows(); ++r) {
+    for (std::size_t i = rows.starts[r]; i < rows.starts[r + 1]; ++i) {
+      const std::size_t same = rows.starts[r] + rows.same_value[i];
+      ASSERT_LE(same, i);
+      EXPECT_EQ(rows.values[same], rows.values[i]);
+      if (same != i) ++shared;
+    }
+  }
+  // Two of b, c, e (once each) and one of a, d (twice each); in the second row, one of b, c.
+  EXPECT_EQ(shared, 4u);
+}
+
 }  // namespace
 }  // namespace orvel

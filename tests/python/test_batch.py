@@ -121,6 +121,9 @@ class TestCutMany:
         [
             (lambda j: j.cut_many(["a", 3]), TypeError, r"sentences\[1\]"),
             (lambda j: j.cut_many(["\ud800"]), TypeError, r"sentences\[0\]"),
+            # Fault: the scan of a str stored four bytes per character (it holds one beyond
+            # the BMP) missing its lone surrogate.
+            (lambda j: j.cut_many(["北", "😀文\udfff"]), TypeError, r"sentences\[1\]"),
             (lambda j: j.cut_many("北京"), TypeError, "not a single str"),
             (lambda j: j.cut_many(["a"], threads=-1), ValueError, "threads"),
             (lambda j: j.cut_many(["a"], threads=1.0), TypeError, "threads"),
@@ -389,17 +392,67 @@ class TestOutputs:
         assert len(result["indices"]) == 2
         assert sparse_of(result)[h] == query[pair[0]] + query[pair[1]]
 
-    def test_csr_equals_sparse(self, model, segmenter, texts):
+    # Fault (documents): the row starts of a chunk's rows shifted when appended to the CSR
+    # arrays.
+    @pytest.mark.parametrize("method", ["encode_documents", "encode_queries"])
+    def test_csr_equals_sparse(self, model, segmenter, texts, method):
         scipy_sparse = pytest.importorskip("scipy.sparse")
-        items = texts[:300]
-        sparse = model.encode_queries(items, tokenizer=segmenter, output="sparse")
-        csr = model.encode_queries(items, tokenizer=segmenter, output="csr")
+        items = texts[:300] + ["", "北京"]
+        sparse = getattr(model, method)(items, tokenizer=segmenter, output="sparse")
+        csr = getattr(model, method)(items, tokenizer=segmenter, output="csr")
         assert isinstance(csr, scipy_sparse.csr_array)
         assert csr.shape == (len(items), 2**32)
         for row, s in enumerate(sparse):
             start, end = csr.indptr[row], csr.indptr[row + 1]
             assert csr.indices[start:end].tolist() == s["indices"]
             assert csr.data[start:end].tolist() == s["values"]
+
+    @pytest.mark.parametrize("threads", [1, 2])
+    def test_sparse_documents_around_texts_with_no_word(
+        self, model, segmenter, stop_set, threads
+    ):
+        # Fault: a text with no word left misplacing the rows after it (a chunk's rows lie end
+        # to end), or its empty vector dropped.
+        items = ["", "北京", " ", "", "我来到北京清华大学"] * 3 + ["的"]
+        got = model.encode_documents(
+            items, tokenizer=segmenter, output="sparse", stop_words=True, threads=threads
+        )
+        expected = [
+            model.encode_document(python_tokens(segmenter, t, "search", stop_set)) for t in items
+        ]
+        assert [sparse_of(s) for s in got] == [
+            {mmh3_id(k): v for k, v in d.items()} for d in expected
+        ]
+        assert got[0] == {"indices": [], "values": []}
+
+    def test_untrained_model_raises_for_sparse_documents(self, segmenter):
+        # Fault: the stand-in length with which an untrained model's rows are made leaking out
+        # as weights, instead of the per-item encoder's error at the first text with a word.
+        untrained = pyorveltext.BM25()
+        with pytest.raises(RuntimeError, match="not been initialized"):
+            untrained.encode_documents(["", "北京"], tokenizer=segmenter, output="sparse")
+        assert untrained.encode_documents([""], tokenizer=segmenter, output="sparse") == [
+            {"indices": [], "values": []}
+        ]
+
+    def test_sparse_results_join_the_cycle_collector(self, model, segmenter, texts):
+        # Fault: the result containers, built out of the collector's sight, never shown to it
+        # again, so a cycle through a result is never freed.
+        import gc
+        import weakref
+
+        class Marker:
+            pass
+
+        results = model.encode_documents(texts[:50], tokenizer=segmenter, output="sparse")
+        assert all(gc.is_tracked(r) for r in [results, results[0], results[-1]["indices"]])
+        marker = Marker()
+        marker.cycle = results
+        results[-1]["values"].append(marker)
+        alive = weakref.ref(marker)
+        del marker, results
+        gc.collect()
+        assert alive() is None
 
     def test_csr_without_scipy_names_it(self, model, monkeypatch):
         monkeypatch.setitem(__import__("sys").modules, "scipy.sparse", None)

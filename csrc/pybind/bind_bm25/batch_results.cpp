@@ -5,13 +5,14 @@
 #include <cstring>
 #include <memory>
 
-#include "search/bm25/prefetch_ahead.h"
-
 namespace orvel::typing::text::pybind {
 
 namespace py = pybind11;
 
 namespace {
+
+// How many ids ahead of its lookup an id's slot in the int table is asked for.
+constexpr std::size_t kIdsAhead = 8;
 
 // Hands a filled vector to numpy without copying it: the array owns the vector.
 template <typename T>
@@ -26,6 +27,17 @@ py::array_t<T> ToArray(std::vector<T>& values) {
 py::object Steal(PyObject* object) {
   if (!object) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(object);
+}
+
+// A list of `size` free places, which the cycle collector does not see until TrackAgain.
+py::object NewUntrackedList(std::size_t size) {
+  py::object list = Steal(PyList_New(static_cast<Py_ssize_t>(size)));
+  PyObject_GC_UnTrack(list.ptr());
+  return list;
+}
+
+void TrackAgain(PyObject* container) {
+  if (!PyObject_GC_IsTracked(container)) PyObject_GC_Track(container);
 }
 
 // The key encode_document / encode_query return for a term: str decoded strictly (a token
@@ -77,10 +89,13 @@ BatchOutput ParseBatchOutput(const std::string& output) {
 }
 
 BatchResults::BatchResults(BatchOutput output, std::size_t items)
-    : output_(output), items_(items), list_(output == BatchOutput::kCsr ? 0 : items) {}
+    : output_(output),
+      items_(items),
+      list_(output == BatchOutput::kCsr ? 0 : items),
+      indices_key_(Steal(PyUnicode_InternFromString("indices"))),
+      values_key_(Steal(PyUnicode_InternFromString("values"))) {}
 
-void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights,
-                       const std::vector<std::pair<std::uint32_t, double>>* entries) {
+void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights) {
   ItemFloats floats;
   if (output_ == BatchOutput::kDict) {
     py::dict result;
@@ -93,29 +108,24 @@ void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights
     PyList_SET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(next_++), result.release().ptr());
     return;
   }
-  if (!entries) {
-    SparseEntries(item, weights, entries_);
-    entries = &entries_;
-  }
+  SparseEntries(item, weights, entries_);
   if (output_ == BatchOutput::kCsr) {
-    for (const auto& [id, weight] : *entries) {
+    for (const auto& [id, weight] : entries_) {
       columns_.push_back(id);
       data_.push_back(weight);
     }
     row_starts_.push_back(static_cast<std::int64_t>(data_.size()));
     return;
   }
-  py::list indices(entries->size());
-  py::list values(entries->size());
-  // The ids are known in advance: the int table is asked a few ids ahead.
-  for (std::size_t i = 0; i < entries->size(); ++i) {
-    PrefetchAhead(
-        i, entries->size(), [&](std::size_t k) { ids_.Prefetch((*entries)[k].first); },
-        [&](std::size_t k) { ids_.PrefetchEntry((*entries)[k].first); });
+  py::list indices(entries_.size());
+  py::list values(entries_.size());
+  // The ids are known in advance: the int table is asked for a slot a few ids ahead.
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (i + kIdsAhead < entries_.size()) ids_.Prefetch(entries_[i + kIdsAhead].first);
     PyList_SET_ITEM(indices.ptr(), static_cast<Py_ssize_t>(i),
-                    Steal(ids_.Get((*entries)[i].first)).release().ptr());
+                    Steal(ids_.Get(entries_[i].first)).release().ptr());
     PyList_SET_ITEM(values.ptr(), static_cast<Py_ssize_t>(i),
-                    floats.Get((*entries)[i].second).release().ptr());
+                    floats.Get(entries_[i].second).release().ptr());
   }
   py::dict result;
   result[indices_key_] = std::move(indices);
@@ -123,7 +133,62 @@ void BatchResults::Add(const ItemTerms& item, const std::vector<double>& weights
   PyList_SET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(next_++), result.release().ptr());
 }
 
+void BatchResults::AddRows(const SparseRows& rows, std::size_t end) {
+  if (output_ == BatchOutput::kCsr) {
+    const std::size_t entries = rows.starts[end];
+    columns_.insert(columns_.end(), rows.ids.begin(), rows.ids.begin() + entries);
+    data_.insert(data_.end(), rows.values.begin(), rows.values.begin() + entries);
+    for (std::size_t row = 1; row <= end; ++row) {
+      row_starts_.push_back(row_starts_.back() +
+                            static_cast<std::int64_t>(rows.starts[row] - rows.starts[row - 1]));
+    }
+    return;
+  }
+  // Each document is three new containers; the collector would walk them (and the ints and
+  // floats they hold) again and again while the batch grows, though none can be in a cycle
+  // before the caller has them. So they and the outer list stay untracked until Finish, which
+  // tracks them all at once (and a caller that drops the results unseen spares the walk).
+  if (!untracked_) {
+    PyObject_GC_UnTrack(list_.ptr());
+    untracked_ = true;
+  }
+  const std::size_t entries = rows.starts[end];
+  for (std::size_t row = 0; row < end; ++row) {
+    const std::size_t begin = rows.starts[row];
+    const std::size_t size = rows.starts[row + 1] - begin;
+    py::object indices = NewUntrackedList(size);
+    py::object values = NewUntrackedList(size);
+    for (std::size_t k = 0; k < size; ++k) {
+      const std::size_t i = begin + k;
+      // Rows are short, so the int table is asked a few ids ahead across rows.
+      if (i + kIdsAhead < entries) ids_.Prefetch(rows.ids[i + kIdsAhead]);
+      const auto at = static_cast<Py_ssize_t>(k);
+      PyList_SET_ITEM(indices.ptr(), at, Steal(ids_.Get(rows.ids[i])).release().ptr());
+      PyObject* value = nullptr;
+      if (rows.same_value[i] != k) {  // an equal weight earlier in the row
+        value = PyList_GET_ITEM(values.ptr(), static_cast<Py_ssize_t>(rows.same_value[i]));
+        Py_INCREF(value);
+      } else {
+        value = Steal(PyFloat_FromDouble(rows.values[i])).release().ptr();
+      }
+      PyList_SET_ITEM(values.ptr(), at, value);
+    }
+    py::object result = Steal(PyDict_New());
+    if (PyDict_SetItem(result.ptr(), indices_key_.ptr(), indices.ptr()) != 0 ||
+        PyDict_SetItem(result.ptr(), values_key_.ptr(), values.ptr()) != 0) {
+      throw py::error_already_set();
+    }
+    PyObject_GC_UnTrack(result.ptr());  // holding lists made the dict tracked
+    untracked_items_.insert(untracked_items_.end(), {indices.ptr(), values.ptr(), result.ptr()});
+    PyList_SET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(next_++), result.release().ptr());
+  }
+}
+
 py::object BatchResults::Finish() {
+  if (untracked_) {
+    for (PyObject* container : untracked_items_) TrackAgain(container);
+    TrackAgain(list_.ptr());
+  }
   if (output_ != BatchOutput::kCsr) return std::move(list_);
   py::object csr_array = py::module_::import("scipy.sparse").attr("csr_array");
   // Ids go up to 2**32 - 1, so the index arrays are 64-bit.

@@ -25,10 +25,11 @@ class BatchResults {
  public:
   BatchResults(BatchOutput output, std::size_t items);
 
-  // The next item: its counted terms and their weights (in term order), and for "sparse" and
-  // "csr" its SparseEntries when they were already made off the lock (else they are made here).
-  void Add(const ItemTerms& item, const std::vector<double>& weights,
-           const std::vector<std::pair<std::uint32_t, double>>* entries = nullptr);
+  // The next item: its counted terms and their weights (in term order).
+  void Add(const ItemTerms& item, const std::vector<double>& weights);
+
+  // The next rows [0, end) of document vectors by id ("sparse" or "csr" only).
+  void AddRows(const SparseRows& rows, std::size_t end);
 
   // A list of dicts (token -> weight, in key order), a list of {"indices", "values"} dicts,
   // or one scipy.sparse.csr_array of shape (items, 2**32).
@@ -39,12 +40,18 @@ class BatchResults {
   std::size_t items_;
   pybind11::list list_;
   std::size_t next_ = 0;
-  pybind11::str indices_key_{"indices"};
-  pybind11::str values_key_{"values"};
+  // Interned, as the literals a caller looks them up with are: a lookup then matches by
+  // identity.
+  pybind11::object indices_key_;
+  pybind11::object values_key_;
   std::vector<std::pair<std::uint32_t, double>> entries_;
   // Result objects shared across items, as equal words share one str in cut_many.
   WordStrCache keys_;
   IdIntCache ids_;
+  // The "sparse" results' containers, left out of the cycle collector until Finish (see
+  // AddRows): whether the outer list is, and the others (borrowed: the results hold them).
+  bool untracked_ = false;
+  std::vector<PyObject*> untracked_items_;
   // "csr": the arrays scipy takes, filled as items come.
   std::vector<double> data_;
   std::vector<std::int64_t> columns_;

@@ -31,71 +31,213 @@ void CountSorted(const std::vector<Token>& tokens, ItemTerms& item, Fill fill) {
 
 void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item,
                  TermOrder order) {
+  TermCounter counter;
+  counter.Count(tokens, with_ids, order, item);
+}
+
+void SparseRows::Clear() {
+  ids.clear();
+  values.clear();
+  same_value.clear();
+  starts.assign(1, 0);
+}
+
+void TermCounter::Tally(const std::vector<std::string_view>& tokens) {
   // Sorting every token, repeats included, took more time than cutting the text: most of a
   // document's tokens are repeats, and each comparison is a memcmp. So the distinct tokens are
-  // found by hashing, and only they are sorted, by their first eight bytes as one integer
-  // (the whole of most Chinese words) and by the bytes only when those are equal. The order
-  // is the bytes' as unsigned char, the order std::map<std::string, ...> uses.
-  item.terms.clear();
-  item.length = tokens.size();
-  item.integer = false;
+  // found by hashing (with MurmurHash3, whose value is also the token's id), and only they are
+  // sorted.
+  terms_.clear();
   std::size_t slot_count = 16;
   while (slot_count < 2 * tokens.size()) slot_count *= 2;
-  std::vector<std::uint32_t> slots(slot_count, 0);  // term index + 1; 0 is free
-  std::vector<std::uint32_t> hashes;
-  hashes.reserve(tokens.size());
+  if (slots_.size() < slot_count) slots_.resize(slot_count);
+  std::fill_n(slots_.begin(), slot_count, 0u);
+  const std::size_t mask = slot_count - 1;
   for (const std::string_view token : tokens) {
     const std::uint32_t hash = MurmurHash3X86_32(token);
-    std::size_t slot = hash & (slot_count - 1);
-    while (slots[slot] != 0) {
-      const std::size_t index = slots[slot] - 1;
-      if (hashes[index] == hash && item.terms[index].token == token) break;
-      slot = (slot + 1) & (slot_count - 1);
-    }
-    if (slots[slot] == 0) {
-      TermCount term;
-      term.token = token;
-      if (with_ids) term.id = hash;
-      item.terms.push_back(term);
-      hashes.push_back(hash);
-      slots[slot] = static_cast<std::uint32_t>(item.terms.size());
-    }
-    ++item.terms[slots[slot] - 1].count;
-  }
-  struct Key {
-    std::uint64_t prefix;  // the first eight bytes, big-endian, zero-padded
-    std::uint32_t index;
-  };
-  std::vector<Key> keys(item.terms.size());
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    std::uint64_t prefix = 0;
-    if (order == TermOrder::kKey) {  // by id, keys are compared only when ids are equal
-      const std::string_view token = item.terms[i].token;
-      for (std::size_t k = 0; k < 8; ++k) {
-        prefix = prefix << 8 | (k < token.size() ? static_cast<unsigned char>(token[k]) : 0u);
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      const std::uint32_t index = slots_[slot];
+      if (index == 0) {
+        terms_.push_back({token, hash, 1});
+        slots_[slot] = static_cast<std::uint32_t>(terms_.size());
+        break;
+      }
+      Term& term = terms_[index - 1];
+      if (term.hash == hash && term.token == token) {
+        ++term.count;
+        break;
       }
     }
-    keys[i] = {prefix, static_cast<std::uint32_t>(i)};
   }
-  const std::vector<TermCount>& terms = item.terms;
-  const auto by_key = [&](const Key& a, const Key& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+}
+
+void TermCounter::SortByKey() {
+  // By the first eight bytes as one integer (the whole of most Chinese words), and by the
+  // bytes only when those are equal. The order is the bytes' as unsigned char, the order
+  // std::map<std::string, ...> uses.
+  const std::size_t count = terms_.size();
+  keys_.resize(count);
+  order_.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view token = terms_[i].token;
+    std::uint64_t prefix = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+      prefix = prefix << 8 | (k < token.size() ? static_cast<unsigned char>(token[k]) : 0u);
+    }
+    keys_[i] = prefix;
+    order_[i] = static_cast<std::uint32_t>(i);
+  }
+  std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (keys_[a] != keys_[b]) return keys_[a] < keys_[b];
     // Equal prefixes: "ab" and "ab\0" too, which the bytes tell apart.
-    return terms[a.index].token < terms[b.index].token;
-  };
-  if (order == TermOrder::kId) {
-    std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
-      const std::uint32_t id_a = hashes[a.index];
-      const std::uint32_t id_b = hashes[b.index];
-      return id_a != id_b ? id_a < id_b : by_key(a, b);
-    });
-  } else {
-    std::sort(keys.begin(), keys.end(), by_key);
+    return terms_[a].token < terms_[b].token;
+  });
+}
+
+void TermCounter::SortById() {
+  // Id and index packed in one integer sort as plain integers; ids rarely collide within a
+  // document, so only a run of equal ids is put in key order afterwards.
+  const std::size_t count = terms_.size();
+  keys_.resize(count);
+  order_.resize(count);
+  for (std::size_t i = 0; i < count; ++i) keys_[i] = std::uint64_t{terms_[i].hash} << 32 | i;
+  SortPackedIds();
+  for (std::size_t i = 0; i < count; ++i) order_[i] = static_cast<std::uint32_t>(keys_[i]);
+  for (std::size_t i = 0; i < count;) {
+    std::size_t end = i + 1;
+    while (end < count && keys_[end] >> 32 == keys_[i] >> 32) ++end;
+    if (end - i > 1) {
+      std::sort(
+          order_.begin() + static_cast<std::ptrdiff_t>(i),
+          order_.begin() + static_cast<std::ptrdiff_t>(end),
+          [&](std::uint32_t a, std::uint32_t b) { return terms_[a].token < terms_[b].token; });
+    }
+    i = end;
   }
-  std::vector<TermCount> sorted;
-  sorted.reserve(keys.size());
-  for (const Key& key : keys) sorted.push_back(terms[key.index]);
-  item.terms = std::move(sorted);
+}
+
+void TermCounter::Count(const std::vector<std::string_view>& tokens, bool with_ids, TermOrder order,
+                        ItemTerms& item) {
+  Tally(tokens);
+  if (order == TermOrder::kId) {
+    SortById();
+  } else {
+    SortByKey();
+  }
+  item.length = tokens.size();
+  item.integer = false;
+  item.terms.clear();
+  item.terms.reserve(order_.size());
+  for (const std::uint32_t index : order_) {
+    TermCount term;
+    term.token = terms_[index].token;
+    term.count = terms_[index].count;
+    if (with_ids) term.id = terms_[index].hash;
+    item.terms.push_back(term);
+  }
+}
+
+void TermCounter::AppendSparse(const std::vector<std::string_view>& tokens,
+                               const DocumentScale& scale, SparseRows& rows) {
+  const std::size_t count = tokens.size();
+  if (count > 0) {
+    // Every token's id, packed above its index and sorted: a document's equal tokens, which
+    // share an id, lie next to each other, so no table is needed to count them.
+    keys_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      keys_[i] = std::uint64_t{MurmurHash3X86_32(tokens[i])} << 32 | i;
+    }
+    SortPackedIds();
+    // DocumentWeights' arithmetic, for bit-equal weights.
+    const double b = scale.b;
+    const double k = ((static_cast<double>(count) / scale.length_average) * b + (1 - b)) * scale.k1;
+    // A term's weight depends only on its count, and most terms occur once or a few times:
+    // entries of equal counts are marked to share one value object.
+    constexpr std::uint32_t kSharedCounts = 16;
+    first_of_count_.assign(kSharedCounts, 0);
+    const std::size_t row_start = rows.ids.size();
+    rows.ids.reserve(row_start + count);  // at most one entry per token
+    rows.values.reserve(row_start + count);
+    rows.same_value.reserve(row_start + count);
+    for (std::size_t i = 0; i < count;) {
+      const std::uint32_t id = static_cast<std::uint32_t>(keys_[i] >> 32);
+      const std::string_view token = tokens[static_cast<std::uint32_t>(keys_[i])];
+      std::size_t end = i + 1;
+      bool one_token = true;
+      for (; end < count && static_cast<std::uint32_t>(keys_[end] >> 32) == id; ++end) {
+        one_token = one_token && tokens[static_cast<std::uint32_t>(keys_[end])] == token;
+      }
+      const auto entry = static_cast<std::uint32_t>(rows.ids.size() - row_start);
+      std::uint32_t same = entry;
+      double value = 0.0;
+      if (one_token) {
+        const auto repeats = static_cast<std::uint32_t>(end - i);
+        const double term_count = repeats;
+        value = term_count / (k + term_count);
+        if (repeats < kSharedCounts) {
+          std::uint32_t& first = first_of_count_[repeats];
+          if (first != 0) {
+            same = first - 1;
+          } else {
+            first = entry + 1;
+          }
+        }
+      } else {
+        value = CollidingWeight(tokens, i, end, k);
+      }
+      rows.ids.push_back(id);
+      rows.values.push_back(value);
+      rows.same_value.push_back(same);
+      i = end;
+    }
+  }
+  rows.starts.push_back(rows.ids.size());
+}
+
+void TermCounter::SortPackedIds() {
+  // Ids are MurmurHash3 values, spread evenly over 32 bits, so an id's top bits place it among
+  // a document's ids almost exactly: one counting pass by those bits, then an insertion sort
+  // over the nearly sorted result, cost about linear time, where a comparison sort cost more
+  // than hashing the tokens.
+  const std::size_t count = keys_.size();
+  if (count > 32) {
+    const auto bucket_of = [count](std::uint64_t key) {
+      return static_cast<std::size_t>(((key >> 32) * count) >> 32);
+    };
+    bucket_starts_.assign(count + 1, 0);
+    for (const std::uint64_t key : keys_) ++bucket_starts_[bucket_of(key) + 1];
+    for (std::size_t i = 1; i <= count; ++i) bucket_starts_[i] += bucket_starts_[i - 1];
+    spread_.resize(count);
+    for (const std::uint64_t key : keys_) spread_[bucket_starts_[bucket_of(key)]++] = key;
+    keys_.swap(spread_);
+  }
+  for (std::size_t i = 1; i < count; ++i) {
+    const std::uint64_t key = keys_[i];
+    std::size_t j = i;
+    for (; j > 0 && keys_[j - 1] > key; --j) keys_[j] = keys_[j - 1];
+    keys_[j] = key;
+  }
+}
+
+double TermCounter::CollidingWeight(const std::vector<std::string_view>& tokens, std::size_t begin,
+                                    std::size_t end, double k) {
+  // Distinct tokens on one id (rare): their weights summed in key order, as SparseEntries
+  // sums the terms of a colliding id.
+  colliding_.clear();
+  for (std::size_t i = begin; i < end; ++i) {
+    colliding_.push_back(tokens[static_cast<std::uint32_t>(keys_[i])]);
+  }
+  std::sort(colliding_.begin(), colliding_.end());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < colliding_.size();) {
+    std::size_t run_end = i + 1;
+    while (run_end < colliding_.size() && colliding_[run_end] == colliding_[i]) ++run_end;
+    const double term_count = static_cast<double>(run_end - i);
+    const double weight = term_count / (k + term_count);
+    sum = i == 0 ? weight : sum + weight;
+    i = run_end;
+  }
+  return sum;
 }
 
 void CountTokens(std::vector<OriginToken>& tokens, bool with_ids, ItemTerms& item) {

@@ -77,4 +77,61 @@ void QueryWeights(const BM25& model, const ItemTerms& item, std::vector<double>&
 void SparseEntries(const ItemTerms& item, const std::vector<double>& weights,
                    std::vector<std::pair<std::uint32_t, double>>& entries);
 
+// Document vectors by id, one row per document, back to back: row r is ids[starts[r]] up to
+// (not including) ids[starts[r + 1]], with values alongside (the form of a CSR matrix). A
+// chunk of short documents is a few arrays instead of several small vectors per document.
+struct SparseRows {
+  std::vector<std::uint32_t> ids;
+  std::vector<double> values;
+  // Per entry: the entry of the same row, at or before it, whose value is the same bits (the
+  // entry itself when it is the first), so that a row's equal weights can share one object.
+  std::vector<std::uint32_t> same_value;
+  std::vector<std::size_t> starts{0};
+
+  std::size_t rows() const { return starts.size() - 1; }
+  void Clear();
+};
+
+// Counts one document's string tokens after another, reusing its buffers: the distinct tokens
+// are found in a small hash table sized to the document and cleared for the next one, so a
+// document costs no allocation once the buffers have grown to the largest one yet. One per
+// thread.
+class TermCounter {
+ public:
+  // As CountTokens.
+  void Count(const std::vector<std::string_view>& tokens, bool with_ids, TermOrder order,
+             ItemTerms& item);
+
+  // Appends the document of `tokens` as a row of `rows`: encode_document's weights (with
+  // `scale`) by MurmurHash3 id, sorted by id, colliding terms summed in key order; the same
+  // entries, bit for bit, as SparseEntries of the counted and weighed document.
+  void AppendSparse(const std::vector<std::string_view>& tokens, const DocumentScale& scale,
+                    SparseRows& rows);
+
+ private:
+  struct Term {
+    std::string_view token;
+    std::uint32_t hash;  // MurmurHash3, the token's id
+    std::uint32_t count;
+  };
+
+  void Tally(const std::vector<std::string_view>& tokens);
+  void SortById();       // order_ = term indexes by id, then key
+  void SortByKey();      // order_ = term indexes by key
+  void SortPackedIds();  // sorts keys_, each an id above a token index
+  // The summed weight of the distinct tokens that keys_[begin, end) index, all on one id.
+  double CollidingWeight(const std::vector<std::string_view>& tokens, std::size_t begin,
+                         std::size_t end, double k);
+
+  std::vector<std::uint32_t> slots_;  // term index + 1; 0 is free
+  std::vector<Term> terms_;
+  std::vector<std::uint64_t> keys_;
+  std::vector<std::uint32_t> order_;
+  // AppendSparse's.
+  std::vector<std::uint64_t> spread_;
+  std::vector<std::size_t> bucket_starts_;
+  std::vector<std::uint32_t> first_of_count_;  // per count, its first entry + 1
+  std::vector<std::string_view> colliding_;
+};
+
 }  // namespace orvel::typing::text

@@ -105,19 +105,24 @@ struct Scratch {
   std::vector<std::string_view> words;
 };
 
+// Scratch of the encoders, which count each text's words on their own.
+struct TermScratch : Scratch {
+  TermCounter counter;
+};
+
 }  // namespace
 
 TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
                        bool with_ids, std::vector<ItemTerms>& items, TermOrder order) {
   const std::size_t count = batch.texts.size();
   items.assign(count, ItemTerms{});
-  std::vector<Scratch> scratch(
+  std::vector<TermScratch> scratch(
       static_cast<std::size_t>(tokenizer::jieba::BatchThreads(analysis.threads, count)));
   FailureSlot failures;
   tokenizer::jieba::ForEachIndexInParallel(
       count, analysis.threads, [&](std::size_t index, int worker) {
         if (failures.After(index)) return;
-        Scratch& own = scratch[static_cast<std::size_t>(worker)];
+        TermScratch& own = scratch[static_cast<std::size_t>(worker)];
         TextFailure failure;
         own.words.clear();
         const auto keep = [&](std::string_view word) { own.words.push_back(word); };
@@ -125,9 +130,31 @@ TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAna
           failures.Offer(failure);
           return;
         }
-        CountTokens(own.words, with_ids, items[index], order);
+        own.counter.Count(own.words, with_ids, order, items[index]);
       });
   return failures.failure();
+}
+
+TextFailure SparseTexts(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
+                        const DocumentScale& scale, SparseRows& rows) {
+  rows.Clear();
+  // Room for the entries of most texts (a few bytes per token, some tokens repeated), so that
+  // the rows seldom move while growing.
+  std::size_t bytes = 0;
+  for (const std::string_view text : batch.texts) bytes += text.size();
+  rows.ids.reserve(bytes / 4 + 256);
+  rows.values.reserve(bytes / 4 + 256);
+  rows.same_value.reserve(bytes / 4 + 256);
+  rows.starts.reserve(batch.texts.size() + 1);
+  TermScratch own;
+  TextFailure failure;
+  const auto keep = [&](std::string_view word) { own.words.push_back(word); };
+  for (std::size_t index = 0; index < batch.texts.size(); ++index) {
+    own.words.clear();
+    if (!AnalyseText(jieba, batch, analysis, index, own.spans, keep, failure)) break;
+    own.counter.AppendSparse(own.words, scale, rows);
+  }
+  return failure;
 }
 
 TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,

@@ -44,6 +44,12 @@ TextFailure CountTexts(const tokenizer::jieba::Jieba& jieba, const TextBatch& ba
                        const TextAnalysis& analysis, bool with_ids, std::vector<ItemTerms>& items,
                        TermOrder order = TermOrder::kKey);
 
+// Document vectors by id of every text, in the calling thread (a batch's chunks are what run
+// on several threads): row i of `rows` is text i's, as TermCounter::AppendSparse makes it with
+// `scale`. Fails as CountTexts does; `rows` then covers exactly the texts before the failure.
+TextFailure SparseTexts(const tokenizer::jieba::Jieba& jieba, const TextBatch& batch,
+                        const TextAnalysis& analysis, const DocumentScale& scale, SparseRows& rows);
+
 // The statistics training on each text in order would add: all token counts (spread over one
 // counter per thread, viewing the batch's texts), and the token count of each document. Stops
 // before the first text that gives no token (train refuses an empty document) or that holds
