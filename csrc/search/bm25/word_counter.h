@@ -16,6 +16,10 @@ namespace orvel::typing::text {
 class WordCounter {
  public:
   WordCounter() : slots_(kInitialSlots) {}
+  // A table that holds `expected_words` distinct words without growing. Growing a table of
+  // many megabytes rehashes every word into fresh pages, so a caller that can estimate the
+  // count sizes the table once instead.
+  explicit WordCounter(std::size_t expected_words) : slots_(SlotsFor(expected_words)) {}
 
   void Add(std::string_view word) { Add(word, KeyOf(word)); }
 
@@ -48,6 +52,14 @@ class WordCounter {
 
  private:
   static constexpr std::size_t kInitialSlots = 1 << 12;
+
+  // The smallest power of two of at least kInitialSlots in which `words` stay below the load
+  // limit that Add grows at.
+  static std::size_t SlotsFor(std::size_t words) {
+    std::size_t slots = kInitialSlots;
+    while (words * 4 > slots * 3) slots *= 2;
+    return slots;
+  }
 
   // A word of up to 16 bytes is wholly held by `a` and `b` (two loads that together cover
   // every byte), so comparing them and the size compares the words without touching the text.
