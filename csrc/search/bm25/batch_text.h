@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "search/bm25/batch_terms.h"
+#include "search/bm25/node_counter.h"
 #include "search/bm25/word_counter.h"
 
 namespace orvel::tokenizer::jieba {
@@ -44,12 +45,16 @@ TextFailure CountTexts(const tokenizer::jieba::Jieba& jieba, const TextBatch& ba
                        const TextAnalysis& analysis, bool with_ids, std::vector<ItemTerms>& items,
                        TermOrder order = TermOrder::kKey);
 
-// The statistics training on each text in order would add: all token counts (spread over one
-// counter per thread, viewing the batch's texts), and the token count of each document. Stops
-// before the first text that gives no token (train refuses an empty document) or that holds
-// an invalid word; `lengths` then covers exactly the texts before it, and so do the counters.
+// The statistics training on each text in order would add: all token counts (spread over the
+// counters of each thread, viewing the batch's texts: dictionary words by trie node and one-rune
+// words by rune where the cut gives nodes, the rest by bytes; a word may have counts in several
+// counters), and
+// the token count of each document. Stops before the first text that gives no token (train
+// refuses an empty document) or that holds an invalid word; `lengths` then covers exactly the
+// texts before it, and so do the counters.
 struct CorpusCounts {
   std::vector<WordCounter> counters;
+  std::vector<NodeCounter> node_counters;
   std::vector<std::size_t> lengths;
 };
 TextFailure CountCorpus(const tokenizer::jieba::Jieba& jieba, const TextBatch& batch,
