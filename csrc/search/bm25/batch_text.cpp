@@ -194,6 +194,41 @@ std::optional<std::size_t> CountTextByNode(const Segmenter& segmenter, const Jie
   return kept + own.words.size();
 }
 
+// Fills counts.tokens from the counters. The threads' node counters share their keys (one
+// segmenter), so a word several threads met is listed once with its total, and the model,
+// updated under the caller's lock, looks it up once. The hashes the model files words under
+// are computed here, on the analysis' threads, for the same reason.
+void GatherTokens(int threads, CorpusCounts& counts) {
+  std::vector<BM25::TokenCount>& tokens = counts.tokens;
+  tokens.clear();
+  for (const WordCounter& counter : counts.counters) {
+    counter.ForEach([&](std::string_view word, std::uint32_t count) {
+      tokens.push_back({word, count, 0});
+    });
+  }
+  const std::vector<NodeCounter>& by_key = counts.node_counters;
+  for (std::size_t t = 0; t < by_key.size(); ++t) {
+    by_key[t].ForEachKey([&](std::string_view word, NodeCounter::Node key, std::uint32_t count) {
+      std::int64_t total = count;
+      for (std::size_t other = 0; other < by_key.size(); ++other) {
+        if (other == t) continue;
+        const std::uint32_t more = by_key[other].Count(key);
+        if (more != 0 && other < t) return;  // listed with the first counter that met it
+        total += more;
+      }
+      tokens.push_back({word, total, 0});
+    });
+  }
+  constexpr std::size_t kBlock = 4096;
+  tokenizer::jieba::ForEachIndexInParallel(
+      (tokens.size() + kBlock - 1) / kBlock, threads, [&](std::size_t block, int) {
+        const std::size_t end = std::min(tokens.size(), (block + 1) * kBlock);
+        for (std::size_t i = block * kBlock; i < end; ++i) {
+          tokens[i].hash = TokenCountTable::hash(tokens[i].token);
+        }
+      });
+}
+
 }  // namespace
 
 TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
@@ -290,24 +325,16 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
     FailureSlot none;
     count_range(failure.index, static_cast<int>(thread_count), none);
   }
+  GatherTokens(static_cast<int>(thread_count), counts);
   return failure;
 }
 
 void AddCorpusCounts(const CorpusCounts& counts, BM25& model) {
-  // All counters' words at once, so that the model's table grows (hashing every key again) at
-  // most once; words that several threads met are only looked up again.
-  std::vector<BM25::TokenCount> batch;
+  // All words at once, so that the model's table grows (hashing every key again) at most once.
   std::size_t bytes = 0;
-  const auto gather = [&](const auto& counter) {
-    counter.ForEach([&](std::string_view word, std::uint32_t count) {
-      batch.push_back({word, count, TokenCountTable::hash(word)});
-      bytes += word.size();
-    });
-  };
-  for (const WordCounter& counter : counts.counters) gather(counter);
-  for (const NodeCounter& counter : counts.node_counters) gather(counter);
-  model.reserve_tokens(batch.size(), bytes);
-  model.add_token_counts(batch);
+  for (const BM25::TokenCount& token : counts.tokens) bytes += token.token.size();
+  model.reserve_tokens(counts.tokens.size(), bytes);
+  model.add_token_counts(counts.tokens);
   model.add_document_lengths(counts.lengths);
 }
 

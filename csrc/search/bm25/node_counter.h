@@ -61,6 +61,17 @@ class NodeCounter {
   void ForEach(Visitor&& visit) const {
     for (const Seen& seen : seen_) visit(seen.word, counts_[seen.node]);
   }
+  // The same with each word's key: visit(word, key, count).
+  template <typename Visitor>
+  void ForEachKey(Visitor&& visit) const {
+    for (const Seen& seen : seen_) visit(seen.word, seen.node, counts_[seen.node]);
+  }
+
+  // The count of `node`: 0 when it was never counted (unseen, or its word dropped).
+  std::uint32_t Count(Node node) const {
+    const std::uint32_t count = counts_[node];
+    return count == kDropped ? 0 : count;
+  }
 
   // Number of distinct words counted.
   std::size_t size() const { return seen_.size(); }
