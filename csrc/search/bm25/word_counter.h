@@ -94,6 +94,8 @@ class WordCounter {
     }
   }
 
+  static constexpr std::uint64_t kA = 0xa0761d6478bd642full, kB = 0xe7037ed1a0b428dbull;
+
   static std::uint64_t Mix(std::uint64_t a, std::uint64_t b) {
     const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
@@ -104,7 +106,6 @@ class WordCounter {
   static Key KeyOf(std::string_view word) {
     const auto* p = reinterpret_cast<const unsigned char*>(word.data());
     const std::size_t n = word.size();
-    constexpr std::uint64_t kA = 0xa0761d6478bd642full, kB = 0xe7037ed1a0b428dbull;
     std::uint64_t a = 0, b = 0, seed = kA ^ n;
     if (n >= 8) {
       std::size_t i = 0;
@@ -129,13 +130,21 @@ class WordCounter {
     return {a, b, Mix(a ^ kB, b ^ seed)};
   }
 
+  // KeyOf(word).hash from the slot alone when the word has at most 16 bytes (no middle bytes
+  // were folded into the seed), so that growing does not read the words again: they lie all
+  // over the batch's texts, long out of cache.
+  static std::uint64_t HashOf(const Slot& slot) {
+    if (slot.size > 16) return KeyOf(std::string_view(slot.data, slot.size)).hash;
+    return Mix(slot.a ^ kB, slot.b ^ (kA ^ slot.size));
+  }
+
   void Grow() {
     std::vector<Slot> old(slots_.size() * 2);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {
       if (slot.count == 0) continue;
-      std::size_t i = KeyOf(std::string_view(slot.data, slot.size)).hash & mask;
+      std::size_t i = HashOf(slot) & mask;
       while (slots_[i].count != 0) i = (i + 1) & mask;
       slots_[i] = slot;
     }
