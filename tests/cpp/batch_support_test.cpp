@@ -112,6 +112,14 @@ TEST(WordCounterTest, CountsEveryDistinctWordThroughGrowth) {
   const std::vector<std::string_view> views(words.begin(), words.end());
   batched.AddAll(views.data(), views.size());
   EXPECT_EQ(counted(batched), expected);
+
+  // Fault: a table sized from an estimate that is not a power of two (slots are found by
+  // masking the hash), or that must still grow when the estimate falls short, or is far above.
+  for (const std::size_t estimate : {std::size_t{0}, std::size_t{3000}, std::size_t{50000}}) {
+    typing::text::WordCounter sized(estimate);
+    sized.AddAll(views.data(), views.size());
+    EXPECT_EQ(counted(sized), expected) << estimate;
+  }
 }
 
 // Fault: counting by hash and sorting by an eight-byte prefix must still give std::map's key

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "search/bm25/batch_terms.h"
+#include "search/bm25/bm25.h"
+#include "search/bm25/node_counter.h"
 #include "search/bm25/word_counter.h"
 
 namespace orvel::tokenizer::jieba {
@@ -50,13 +52,19 @@ TextFailure CountTexts(const tokenizer::jieba::Jieba& jieba, const TextBatch& ba
 TextFailure SparseTexts(const tokenizer::jieba::Jieba& jieba, const TextBatch& batch,
                         const TextAnalysis& analysis, const DocumentScale& scale, SparseRows& rows);
 
-// The statistics training on each text in order would add: all token counts (spread over one
-// counter per thread, viewing the batch's texts), and the token count of each document. Stops
-// before the first text that gives no token (train refuses an empty document) or that holds
-// an invalid word; `lengths` then covers exactly the texts before it, and so do the counters.
+// The statistics training on each text in order would add: all token counts (spread over the
+// counters of each thread, viewing the batch's texts: dictionary words by trie node and one-rune
+// words by rune where the cut gives nodes, the rest by bytes; a word may have counts in several
+// counters), and the token count of each document. Stops before the first text that gives no
+// token (train refuses an empty document) or that holds an invalid word; `lengths` then covers
+// exactly the texts before it, and so do the counters.
+// `tokens` is all of that ready for the model: every counter's words with their hashes, each
+// word counted by key once with its total over the threads.
 struct CorpusCounts {
   std::vector<WordCounter> counters;
+  std::vector<NodeCounter> node_counters;
   std::vector<std::size_t> lengths;
+  std::vector<BM25::TokenCount> tokens;
 };
 TextFailure CountCorpus(const tokenizer::jieba::Jieba& jieba, const TextBatch& batch,
                         const TextAnalysis& analysis, CorpusCounts& counts);

@@ -23,6 +23,10 @@ void BM25::add_token_counts(const std::vector<TokenCount>& counts) {
   }
 }
 
+void BM25::reserve_tokens(std::size_t tokens, std::size_t token_bytes) {
+  _doc_token_frequency.reserve(_doc_token_frequency.size() + tokens, token_bytes);
+}
+
 void BM25::add_document_lengths(const std::vector<std::size_t>& lengths) {
   for (const std::size_t length : lengths) add_document_length(length);
 }

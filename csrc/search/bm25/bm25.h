@@ -58,6 +58,9 @@ class BM25 {
   };
   void add_token_counts(const std::vector<TokenCount>& counts);
   void add_document_lengths(const std::vector<std::size_t>& lengths);
+  // Makes room for up to `tokens` more distinct tokens of `token_bytes` bytes in all, so that
+  // adding them does not grow the token table step by step (each step hashes every key again).
+  void reserve_tokens(std::size_t tokens, std::size_t token_bytes);
 
   // BM25 term-frequency weights c / (K + c) of each distinct token, K from the length.
   std::map<std::string, double> encode_document(const std::vector<std::string>& tokens);

@@ -16,6 +16,10 @@ namespace orvel::typing::text {
 class WordCounter {
  public:
   WordCounter() : slots_(kInitialSlots) {}
+  // A table that holds `expected_words` distinct words without growing. Growing a table of
+  // many megabytes rehashes every word into fresh pages, so a caller that can estimate the
+  // count sizes the table once instead.
+  explicit WordCounter(std::size_t expected_words) : slots_(SlotsFor(expected_words)) {}
 
   void Add(std::string_view word) { Add(word, KeyOf(word)); }
 
@@ -48,6 +52,14 @@ class WordCounter {
 
  private:
   static constexpr std::size_t kInitialSlots = 1 << 12;
+
+  // The smallest power of two of at least kInitialSlots in which `words` stay below the load
+  // limit that Add grows at.
+  static std::size_t SlotsFor(std::size_t words) {
+    std::size_t slots = kInitialSlots;
+    while (words * 4 > slots * 3) slots *= 2;
+    return slots;
+  }
 
   // A word of up to 16 bytes is wholly held by `a` and `b` (two loads that together cover
   // every byte), so comparing them and the size compares the words without touching the text.
@@ -82,6 +94,8 @@ class WordCounter {
     }
   }
 
+  static constexpr std::uint64_t kA = 0xa0761d6478bd642full, kB = 0xe7037ed1a0b428dbull;
+
   static std::uint64_t Mix(std::uint64_t a, std::uint64_t b) {
     const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
@@ -92,7 +106,6 @@ class WordCounter {
   static Key KeyOf(std::string_view word) {
     const auto* p = reinterpret_cast<const unsigned char*>(word.data());
     const std::size_t n = word.size();
-    constexpr std::uint64_t kA = 0xa0761d6478bd642full, kB = 0xe7037ed1a0b428dbull;
     std::uint64_t a = 0, b = 0, seed = kA ^ n;
     if (n >= 8) {
       std::size_t i = 0;
@@ -117,13 +130,21 @@ class WordCounter {
     return {a, b, Mix(a ^ kB, b ^ seed)};
   }
 
+  // KeyOf(word).hash from the slot alone when the word has at most 16 bytes (no middle bytes
+  // were folded into the seed), so that growing does not read the words again: they lie all
+  // over the batch's texts, long out of cache.
+  static std::uint64_t HashOf(const Slot& slot) {
+    if (slot.size > 16) return KeyOf(std::string_view(slot.data, slot.size)).hash;
+    return Mix(slot.a ^ kB, slot.b ^ (kA ^ slot.size));
+  }
+
   void Grow() {
     std::vector<Slot> old(slots_.size() * 2);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {
       if (slot.count == 0) continue;
-      std::size_t i = KeyOf(std::string_view(slot.data, slot.size)).hash & mask;
+      std::size_t i = HashOf(slot) & mask;
       while (slots_[i].count != 0) i = (i + 1) & mask;
       slots_[i] = slot;
     }

@@ -253,13 +253,13 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
   return slots;
 }
 
-bool DictionaryTrie::Contains(const Code* codes, std::size_t count) const {
+DictionaryTrie::Node DictionaryTrie::WordNode(const Code* codes, std::size_t count) const {
   Node node = kRoot;
   for (std::size_t i = 0; i < count; ++i) {
     node = Child(node, codes[i]);
-    if (node == kNotFound) return false;
+    if (node == kNotFound) return kNotFound;
   }
-  return IsWord(node);
+  return IsWord(node) ? node : kNotFound;
 }
 
 }  // namespace orvel::tokenizer::jieba

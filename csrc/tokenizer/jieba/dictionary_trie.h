@@ -62,7 +62,11 @@ class DictionaryTrie {
   double Weight(Node node) const { return slots_[node].weight; }
 
   // Whether the runes with codes[0..count) (count >= 1) form exactly a dictionary word.
-  bool Contains(const Code* codes, std::size_t count) const;
+  bool Contains(const Code* codes, std::size_t count) const {
+    return WordNode(codes, count) != kNotFound;
+  }
+  // The node of that word, or kNotFound when they do not form one.
+  Node WordNode(const Code* codes, std::size_t count) const;
 
   // One past the largest node: tables indexed by node (the tags of run-time dictionaries) take
   // this size.

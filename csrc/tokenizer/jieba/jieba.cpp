@@ -184,6 +184,11 @@ std::vector<bool> Jieba::ApplyChanges(const std::vector<DictionaryChange>& chang
   return dictionary_->Apply(changes);
 }
 
+std::shared_ptr<const Segmenter> Jieba::PlainSegmenter() const {
+  const std::shared_ptr<const DictionarySnapshot> snapshot = dictionary_->Current();
+  return snapshot->overlay ? nullptr : snapshot->segmenter;
+}
+
 std::vector<DictionaryChange> Jieba::Changes() const {
   return dictionary_->Changes();
 }

@@ -112,6 +112,13 @@ class Jieba {
   // Whether `word` is a line of the stop-word file this object loaded (exact bytes).
   bool IsStopWord(std::string_view word) const;
 
+  // The segmenter of the dictionary as it is now, for callers that need more of a cut than the
+  // words (Segmenter::CutWithNodes gives each word's trie node, which counts it without
+  // hashing); null while run-time changes are pending, which that segmenter alone would miss.
+  // Its cuts with the HMM on are those of CutSpans and CutForSearchSpans, except that an
+  // undecodable sentence gives no diagnostic line. Holding it keeps that dictionary alive.
+  std::shared_ptr<const Segmenter> PlainSegmenter() const;
+
   // The five paths the engine was built from, as given. Another process builds an equal
   // engine from them (pickling sends these rather than the ~20 MB of loaded data).
   struct DataPaths {

@@ -17,7 +17,8 @@ void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes
 }
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
-                       std::size_t count, double* best, std::uint32_t* word_length) {
+                       std::size_t count, double* best, std::uint32_t* word_length,
+                       DictionaryTrie::Node* word_node) {
   const DictionaryTrie& trie = dictionary.trie;
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
@@ -28,6 +29,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
     double best_here = kMinLogProb;
     std::size_t length_here = 1;
     DictionaryTrie::Node node = trie.Child(DictionaryTrie::kRoot, codes[i]);
+    DictionaryTrie::Node node_here = node;
     const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
                                      ? trie.Weight(node)
                                      : dictionary.min_weight;
@@ -43,6 +45,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
           if (value > best_here) {
             best_here = value;
             length_here = end + 1 - i;
+            node_here = node;
           }
         }
         if (++end == count) break;
@@ -51,6 +54,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
     }
     best[i] = best_here;
     word_length[i] = static_cast<std::uint32_t>(length_here);
+    if (word_node != nullptr) word_node[i] = node_here;
   }
 }
 

@@ -25,7 +25,11 @@ void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes
 // word_length[i] (1..kMaxWordRunes) to the length of the best word starting at rune i; the
 // words are then read left to right by jumping over each word. `best` is scratch of count + 1
 // doubles. The result does not depend on PrefetchWalks, only the speed on unseen text does.
+// When `word_node` is not null, word_node[i] gets the trie node that spells that word (the walk
+// passes it anyway; for a single rune it may be a node of a prefix only), or kNotFound for a
+// single rune that no dictionary word holds.
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
-                       std::size_t count, double* best, std::uint32_t* word_length);
+                       std::size_t count, double* best, std::uint32_t* word_length,
+                       DictionaryTrie::Node* word_node = nullptr);
 
 }  // namespace orvel::tokenizer::jieba

@@ -16,14 +16,16 @@ namespace {
 constexpr std::size_t kCountRunesFirstBytes = 2048;
 
 // Mixed-mode cut of the separator-free range [begin, end): word_length gets the length of every
-// word at its first rune.
+// word at its first rune, and with kWithNodes word_node its node (see CutWithNodes).
+template <bool kWithNodes>
 void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t begin,
               std::size_t end, CutWorkspace& workspace) {
   const Rune* runes = workspace.runes + begin;
   std::uint32_t* word_length = workspace.word_length + begin;
+  DictionaryTrie::Node* word_node = kWithNodes ? workspace.word_node + begin : nullptr;
   const std::size_t count = end - begin;
-  CutMaxProbability(dictionary, workspace.codes + begin, count, workspace.best + begin,
-                    word_length);
+  CutMaxProbability(dictionary, workspace.codes + begin, count, workspace.best + begin, word_length,
+                    word_node);
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
   // runes goes to the HMM, which may join them into unknown words.
   const auto stands_alone = [&](std::size_t i) {
@@ -38,6 +40,13 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
     std::size_t run_end = i + 1;
     while (run_end < count && !stands_alone(run_end)) ++run_end;
     CutWithHmm(model, runes + i, run_end - i, workspace.hmm, word_length + i);
+    if constexpr (kWithNodes) {
+      // The run's single runes keep the nodes the dictionary pass gave them; the words the HMM
+      // joined were never looked up.
+      for (std::size_t k = i; k < run_end; k += word_length[k]) {
+        if (word_length[k] > 1) word_node[k] = DictionaryTrie::kNotFound;
+      }
+    }
     i = run_end;
   }
 }
@@ -49,13 +58,17 @@ void EmitSearchWindows(const DictionaryTrie& trie, const DictionaryTrie::Code* c
                        std::size_t begin, std::size_t length, Sink& sink) {
   for (std::size_t window = 2; window <= 3 && window < length; ++window) {
     for (std::size_t start = begin; start + window <= begin + length; ++start) {
-      if (trie.Contains(codes + start, window)) sink(start, start + window);
+      const DictionaryTrie::Node node = trie.WordNode(codes + start, window);
+      if (node != DictionaryTrie::kNotFound) sink(start, start + window, node);
     }
   }
 }
 
+// Sinks receive each word as a rune interval and its node; only those with kWithNodes ask the
+// cut to find the node of every word, the others may get kNotFound instead.
 struct SpanSink {
-  void operator()(std::size_t begin, std::size_t end) {
+  static constexpr bool kWithNodes = false;
+  void operator()(std::size_t begin, std::size_t end, DictionaryTrie::Node) {
     words.push_back({offsets[begin], offsets[end]});
   }
   std::vector<WordSpan>& words;
@@ -63,11 +76,23 @@ struct SpanSink {
 };
 
 struct StringSink {
-  void operator()(std::size_t begin, std::size_t end) {
+  static constexpr bool kWithNodes = false;
+  void operator()(std::size_t begin, std::size_t end, DictionaryTrie::Node) {
     words.emplace_back(text + offsets[begin], offsets[end] - offsets[begin]);
   }
   std::vector<std::string>& words;
   const char* text;
+  const std::size_t* offsets;
+};
+
+struct NodeSink {
+  static constexpr bool kWithNodes = true;
+  void operator()(std::size_t begin, std::size_t end, DictionaryTrie::Node node) {
+    words.push_back({offsets[begin], offsets[end]});
+    nodes.push_back(node);
+  }
+  std::vector<WordSpan>& words;
+  std::vector<DictionaryTrie::Node>& nodes;
   const std::size_t* offsets;
 };
 
@@ -76,8 +101,8 @@ struct StringSink {
 Segmenter::Segmenter(Dictionary dictionary, HmmModel model)
     : dictionary_(std::move(dictionary)), model_(std::move(model)) {}
 
-// `sink(begin, end)` receives each word as a rune interval, in order; it reads the byte offsets
-// through a pointer that CutInto sets before the first call. Nothing reaches it when the
+// `sink(begin, end, node)` receives each word as a rune interval, in order; it reads the byte
+// offsets through a pointer that CutInto sets before the first call. Nothing reaches it when the
 // sentence holds a rune of `declined` (if not null).
 template <typename Sink>
 CutStatus Segmenter::CutInto(std::string_view sentence, CutMode mode, const RuneSet* declined,
@@ -113,16 +138,22 @@ CutStatus Segmenter::CutInto(std::string_view sentence, CutMode mode, const Rune
       workspace.runes, count,
       [&](std::size_t begin, std::size_t end) {
         PrefetchWalks(dictionary_.trie, workspace.codes, count, end, prefetched);
-        CutRange(dictionary_, model_, begin, end, workspace);
+        CutRange<Sink::kWithNodes>(dictionary_, model_, begin, end, workspace);
       },
-      [&](std::size_t index) { workspace.word_length[index] = 1; });
+      [&](std::size_t index) {
+        workspace.word_length[index] = 1;
+        if constexpr (Sink::kWithNodes) {
+          workspace.word_node[index] =
+              dictionary_.trie.Child(DictionaryTrie::kRoot, workspace.codes[index]);
+        }
+      });
 
   for (std::size_t i = 0; i < count;) {
     const std::size_t length = workspace.word_length[i];
     if (mode == CutMode::kSearch && length > 2) {
       EmitSearchWindows(dictionary_.trie, workspace.codes, i, length, sink);
     }
-    sink(i, i + length);
+    sink(i, i + length, Sink::kWithNodes ? workspace.word_node[i] : DictionaryTrie::kNotFound);
     i += length;
   }
   return CutStatus::kDone;
@@ -138,6 +169,14 @@ bool Segmenter::Cut(std::string_view sentence, CutMode mode,
                     std::vector<std::string>& words) const {
   words.clear();
   StringSink sink{words, sentence.data(), nullptr};
+  return CutInto(sentence, mode, nullptr, sink) == CutStatus::kDone;
+}
+
+bool Segmenter::CutWithNodes(std::string_view sentence, CutMode mode, std::vector<WordSpan>& words,
+                             std::vector<DictionaryTrie::Node>& nodes) const {
+  words.clear();
+  nodes.clear();
+  NodeSink sink{words, nodes, nullptr};
   return CutInto(sentence, mode, nullptr, sink) == CutStatus::kDone;
 }
 

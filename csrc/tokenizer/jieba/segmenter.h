@@ -38,6 +38,15 @@ class Segmenter {
   CutStatus CutUnless(const RuneSet& declined, std::string_view sentence, CutMode mode,
                       std::vector<std::string>& words) const;
 
+  // Cut() that also gives each word's trie node in `nodes` (parallel to `words`): the node
+  // whose path spells the word, or DictionaryTrie::kNotFound when the cut did not meet the word
+  // in the trie (a word the HMM joined from several runes, a rune no dictionary word holds).
+  // A node thus stands for one sequence of runes, and callers that count words can key on it
+  // instead of hashing the word's bytes. Nodes are numbers of this segmenter's trie, all below
+  // dictionary().trie.slot_count().
+  bool CutWithNodes(std::string_view sentence, CutMode mode, std::vector<WordSpan>& words,
+                    std::vector<DictionaryTrie::Node>& nodes) const;
+
   // The data it cuts with, for the analyzer stages that share it.
   const Dictionary& dictionary() const { return dictionary_; }
   const HmmModel& model() const { return model_; }
