@@ -73,6 +73,38 @@ PyObject* RunBody(const FastMethod& method, void* self, PyObject* const* slots) 
   return nullptr;
 }
 
+// Calls pybind11's function with the call's arguments. Through a tuple and a dict, as pybind11
+// takes them anyway: PyObject_Vectorcall is an exported function only from Python 3.11 on, and
+// a module built for 3.11 that referred to it would fail to load into an older interpreter with
+// an undefined symbol, before the version check that names the mismatch.
+PyObject* CallFallback(PyObject* fallback, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
+  PyObject* positional = PyTuple_New(nargs);
+  if (positional == nullptr) return nullptr;
+  for (Py_ssize_t i = 0; i < nargs; ++i) {
+    Py_INCREF(args[i]);
+    PyTuple_SET_ITEM(positional, i, args[i]);
+  }
+  PyObject* keywords = nullptr;
+  const Py_ssize_t keyword_count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  if (keyword_count > 0) {
+    keywords = PyDict_New();
+    for (Py_ssize_t k = 0; keywords != nullptr && k < keyword_count; ++k) {
+      if (PyDict_SetItem(keywords, PyTuple_GET_ITEM(kwnames, k), args[nargs + k]) != 0) {
+        Py_CLEAR(keywords);
+      }
+    }
+    if (keywords == nullptr) {
+      Py_DECREF(positional);
+      return nullptr;
+    }
+  }
+  PyObject* result = PyObject_Call(fallback, positional, keywords);
+  Py_DECREF(positional);
+  Py_XDECREF(keywords);
+  return result;
+}
+
 PyObject* CallFastMethod(PyObject* capsule, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
   const auto& method = *static_cast<const FastMethod*>(PyCapsule_GetPointer(capsule, nullptr));
@@ -88,7 +120,7 @@ PyObject* CallFastMethod(PyObject* capsule, PyObject* const* args, Py_ssize_t na
       if (result != nullptr || PyErr_Occurred()) return result;
     }
   }
-  return PyObject_Vectorcall(method.fallback, args, static_cast<std::size_t>(nargs), kwnames);
+  return CallFallback(method.fallback, args, nargs, kwnames);
 }
 
 }  // namespace
