@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "pybind/deferred_tracking.h"
+
 namespace orvel::typing::text::pybind {
 
 namespace py = pybind11;
@@ -27,17 +29,6 @@ py::array_t<T> ToArray(std::vector<T>& values) {
 py::object Steal(PyObject* object) {
   if (!object) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(object);
-}
-
-// A list of `size` free places, which the cycle collector does not see until TrackAgain.
-py::object NewUntrackedList(std::size_t size) {
-  py::object list = Steal(PyList_New(static_cast<Py_ssize_t>(size)));
-  PyObject_GC_UnTrack(list.ptr());
-  return list;
-}
-
-void TrackAgain(PyObject* container) {
-  if (!PyObject_GC_IsTracked(container)) PyObject_GC_Track(container);
 }
 
 // The key encode_document / encode_query return for a term: str decoded strictly (a token
@@ -144,10 +135,8 @@ void BatchResults::AddRows(const SparseRows& rows, std::size_t end) {
     }
     return;
   }
-  // Each document is three new containers; the collector would walk them (and the ints and
-  // floats they hold) again and again while the batch grows, though none can be in a cycle
-  // before the caller has them. So they and the outer list stay untracked until Finish, which
-  // tracks them all at once (and a caller that drops the results unseen spares the walk).
+  // Each document is three new containers: they and the outer list stay untracked until Finish
+  // (deferred_tracking.h).
   if (!untracked_) {
     PyObject_GC_UnTrack(list_.ptr());
     untracked_ = true;
@@ -156,8 +145,8 @@ void BatchResults::AddRows(const SparseRows& rows, std::size_t end) {
   for (std::size_t row = 0; row < end; ++row) {
     const std::size_t begin = rows.starts[row];
     const std::size_t size = rows.starts[row + 1] - begin;
-    py::object indices = NewUntrackedList(size);
-    py::object values = NewUntrackedList(size);
+    py::object indices = Steal(NewUntrackedList(size));
+    py::object values = Steal(NewUntrackedList(size));
     for (std::size_t k = 0; k < size; ++k) {
       const std::size_t i = begin + k;
       // Rows are short, so the int table is asked a few ids ahead across rows.

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -167,9 +168,14 @@ using tokenizer::jieba::Token;
 using tokenizer::jieba::TokenMode;
 using tokenizer::jieba::WordSpan;
 
-TokenMode ToMode(const std::string& mode) {
+std::optional<TokenMode> ParseMode(std::string_view mode) {
   if (mode == "default") return TokenMode::kMixed;
   if (mode == "search") return TokenMode::kSearch;
+  return std::nullopt;
+}
+
+TokenMode ToMode(const std::string& mode) {
+  if (const std::optional<TokenMode> parsed = ParseMode(mode)) return *parsed;
   throw py::value_error("mode must be 'default' or 'search', not '" + mode + "'");
 }
 
@@ -324,12 +330,12 @@ PyObject* FastTokenize(Jieba& jieba, PyObject* const* args) {
     return nullptr;
   }
   if (args[1] != nullptr) {
-    if (!PyUnicode_CheckExact(args[1])) return nullptr;
-    if (PyUnicode_CompareWithASCIIString(args[1], "search") == 0) {
-      mode = TokenMode::kSearch;
-    } else if (PyUnicode_CompareWithASCIIString(args[1], "default") != 0) {
-      return nullptr;
-    }
+    std::string_view name;
+    bool mode_is_str = false;
+    if (!TextArgument(args[1], name, mode_is_str) || !mode_is_str) return nullptr;
+    const std::optional<TokenMode> parsed = ParseMode(name);
+    if (!parsed) return nullptr;
+    mode = *parsed;
   }
   return TokenizeText(jieba, sentence, is_text, mode, hmm);
 }

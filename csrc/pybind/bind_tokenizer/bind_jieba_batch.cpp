@@ -6,6 +6,7 @@
 
 #include "pybind/batch_input.h"
 #include "pybind/constructed_self.h"
+#include "pybind/deferred_tracking.h"
 #include "pybind/object_cache.h"
 #include "pybind/typed_object.h"
 #include "search/bm25/prefetch_ahead.h"
@@ -44,10 +45,8 @@ struct ChunkWords {
 
 PyObject* SpansToList(std::string_view text, const ChunkWords& words, std::size_t begin,
                       std::size_t end, WordStrCache& strs) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(end - begin));
+  PyObject* list = NewUntrackedList(end - begin);  // tracked once the batch is whole
   if (!list) return nullptr;
-  // Left to the cycle collector only once the batch is whole (TrackAll).
-  PyObject_GC_UnTrack(list);
   // The chunk's hashes are all known: the table is asked a few words ahead, across sentences.
   for (std::size_t i = begin; i < end; ++i) {
     PrefetchAhead(
@@ -62,18 +61,6 @@ PyObject* SpansToList(std::string_view text, const ChunkWords& words, std::size_
     PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i - begin), str);
   }
   return list;
-}
-
-// Hands the lists of `result` to the cycle collector. A batch's lists are built untracked:
-// tracked as they were made, every collection triggered while the batch is built (one per 700
-// new lists) traverses the lists made since the last one, word by word, then again as they
-// age, and a full collection traverses all of them; that was an eighth of a large batch.
-// Tracked together at the end, they are traversed only if they outlive the next collections,
-// and a result that is dropped first never is.
-void TrackAll(const py::list& result) {
-  for (const py::handle item : result) {
-    if (!PyObject_GC_IsTracked(item.ptr())) PyObject_GC_Track(item.ptr());
-  }
 }
 
 template <ManyCut Cut>
@@ -117,7 +104,7 @@ TypedObject<WordListsName> CutMany(ConstructedSelf<Jieba> self, TextsArgument se
           begin = words.ends[i];
         }
       });
-  TrackAll(result);
+  for (const py::handle list : result) TrackAgain(list.ptr());
   return {result};
 }
 
