@@ -145,26 +145,6 @@ TEST(BatchTermsTest, CountedTermsFollowByteOrder) {
   }
 }
 
-// Fault: terms counted in id order not sorted by id (a sparse vector with unsorted indices, or
-// colliding ids no longer adjacent), or equal ids not in key order (their weights then summed in
-// another order than the per-item path would).
-TEST(BatchTermsTest, IdOrderSortsByIdThenKey) {
-  std::vector<std::string> tokens;
-  for (int i = 0; i < 300; ++i) tokens.push_back("词" + std::to_string(i % 120));
-  std::vector<std::string_view> views(tokens.begin(), tokens.end());
-  ItemTerms item;
-  typing::text::CountTokens(views, true, item, typing::text::TermOrder::kId);
-  ASSERT_EQ(item.terms.size(), 120u);
-  for (std::size_t i = 1; i < item.terms.size(); ++i) {
-    const auto& a = item.terms[i - 1];
-    const auto& b = item.terms[i];
-    EXPECT_TRUE(a.id < b.id || (a.id == b.id && a.token < b.token)) << a.token << " " << b.token;
-  }
-  std::vector<std::pair<std::uint32_t, double>> entries;
-  typing::text::SparseEntries(item, std::vector<double>(item.terms.size(), 1.0), entries);
-  EXPECT_EQ(entries.size(), 120u);  // no collision among these
-}
-
 BM25 TrainedModel() {
   BM25 model(0.75, 1.2);
   model.train(std::vector<std::string>{"a", "b", "a", "中文"});
@@ -236,7 +216,7 @@ TEST(BatchTermsTest, ReusedCounterCountsEachDocumentAfresh) {
   for (const auto& tokens : documents) {
     std::map<std::string, std::uint32_t> expected;
     for (const std::string& token : tokens) ++expected[token];
-    counter.Count(Views(tokens), true, typing::text::TermOrder::kKey, item);
+    counter.Count(Views(tokens), true, item);
     ASSERT_EQ(item.terms.size(), expected.size());
     EXPECT_EQ(item.length, tokens.size());
     std::size_t i = 0;

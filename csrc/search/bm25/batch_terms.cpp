@@ -29,10 +29,9 @@ void CountSorted(const std::vector<Token>& tokens, ItemTerms& item, Fill fill) {
 
 }  // namespace
 
-void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item,
-                 TermOrder order) {
+void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item) {
   TermCounter counter;
-  counter.Count(tokens, with_ids, order, item);
+  counter.Count(tokens, with_ids, item);
 }
 
 void SparseRows::Clear() {
@@ -94,36 +93,10 @@ void TermCounter::SortByKey() {
   });
 }
 
-void TermCounter::SortById() {
-  // Id and index packed in one integer sort as plain integers; ids rarely collide within a
-  // document, so only a run of equal ids is put in key order afterwards.
-  const std::size_t count = terms_.size();
-  keys_.resize(count);
-  order_.resize(count);
-  for (std::size_t i = 0; i < count; ++i) keys_[i] = std::uint64_t{terms_[i].hash} << 32 | i;
-  SortPackedIds();
-  for (std::size_t i = 0; i < count; ++i) order_[i] = static_cast<std::uint32_t>(keys_[i]);
-  for (std::size_t i = 0; i < count;) {
-    std::size_t end = i + 1;
-    while (end < count && keys_[end] >> 32 == keys_[i] >> 32) ++end;
-    if (end - i > 1) {
-      std::sort(
-          order_.begin() + static_cast<std::ptrdiff_t>(i),
-          order_.begin() + static_cast<std::ptrdiff_t>(end),
-          [&](std::uint32_t a, std::uint32_t b) { return terms_[a].token < terms_[b].token; });
-    }
-    i = end;
-  }
-}
-
-void TermCounter::Count(const std::vector<std::string_view>& tokens, bool with_ids, TermOrder order,
+void TermCounter::Count(const std::vector<std::string_view>& tokens, bool with_ids,
                         ItemTerms& item) {
   Tally(tokens);
-  if (order == TermOrder::kId) {
-    SortById();
-  } else {
-    SortByKey();
-  }
+  SortByKey();
   item.length = tokens.size();
   item.integer = false;
   item.terms.clear();
@@ -312,8 +285,7 @@ void SparseEntries(const ItemTerms& item, const std::vector<double>& weights,
   for (std::size_t i = 0; i < item.terms.size(); ++i) {
     entries.emplace_back(item.terms[i].id, weights[i]);
   }
-  // Stable, so colliding terms are summed in key order and the sum is reproducible. Terms
-  // counted in TermOrder::kId are in that order already.
+  // Stable, so colliding terms are summed in key order and the sum is reproducible.
   const auto by_id = [](const auto& a, const auto& c) { return a.first < c.first; };
   if (!std::is_sorted(entries.begin(), entries.end(), by_id)) {
     std::stable_sort(entries.begin(), entries.end(), by_id);

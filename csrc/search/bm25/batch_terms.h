@@ -29,23 +29,16 @@ struct OriginToken {
 };
 
 // The counted tokens of one item of a batch, in the order the per-item encoders list their
-// keys: byte order for string tokens, numeric order for integer tokens (or as TermOrder::kId
-// asks, below).
+// keys: byte order for string tokens, numeric order for integer tokens.
 struct ItemTerms {
   std::vector<TermCount> terms;
   std::size_t length = 0;  // tokens in the item, repeats included
   bool integer = false;
 };
 
-// The order of an item's terms: by key (what the per-item encoders list, and the order query
-// weights are summed in), or, for document vectors by id, by id and then key (SparseEntries'
-// order, which then needs no sorting; document weights do not depend on the order).
-enum class TermOrder { kKey, kId };
-
 // Counts string tokens (the OriginToken form sorts `tokens` on the way). Ids are filled only
-// when `with_ids`; TermOrder::kId needs them.
-void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item,
-                 TermOrder order = TermOrder::kKey);
+// when `with_ids`.
+void CountTokens(std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item);
 void CountTokens(std::vector<OriginToken>& tokens, bool with_ids, ItemTerms& item);
 void CountIntegers(std::vector<long long>& tokens, bool with_ids, ItemTerms& item);
 
@@ -99,8 +92,7 @@ struct SparseRows {
 class TermCounter {
  public:
   // As CountTokens.
-  void Count(const std::vector<std::string_view>& tokens, bool with_ids, TermOrder order,
-             ItemTerms& item);
+  void Count(const std::vector<std::string_view>& tokens, bool with_ids, ItemTerms& item);
 
   // Appends the document of `tokens` as a row of `rows`: encode_document's weights (with
   // `scale`) by MurmurHash3 id, sorted by id, colliding terms summed in key order; the same
@@ -116,7 +108,6 @@ class TermCounter {
   };
 
   void Tally(const std::vector<std::string_view>& tokens);
-  void SortById();       // order_ = term indexes by id, then key
   void SortByKey();      // order_ = term indexes by key
   void SortPackedIds();  // sorts keys_, each an id above a token index
   // The summed weight of the distinct tokens that keys_[begin, end) index, all on one id.

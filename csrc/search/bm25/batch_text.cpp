@@ -237,7 +237,7 @@ void GatherTokens(int threads, CorpusCounts& counts) {
 }  // namespace
 
 TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAnalysis& analysis,
-                       bool with_ids, std::vector<ItemTerms>& items, TermOrder order) {
+                       bool with_ids, std::vector<ItemTerms>& items) {
   const std::size_t count = batch.texts.size();
   items.assign(count, ItemTerms{});
   std::vector<TermScratch> scratch(
@@ -254,7 +254,7 @@ TextFailure CountTexts(const Jieba& jieba, const TextBatch& batch, const TextAna
           failures.Offer(failure);
           return;
         }
-        own.counter.Count(own.words, with_ids, order, items[index]);
+        own.counter.Count(own.words, with_ids, items[index]);
       });
   return failures.failure();
 }

@@ -43,8 +43,7 @@ struct TextFailure {
 // items[i] (resized to the batch). Fails at the first text holding a word that is not strictly
 // valid UTF-8; earlier items are counted in full.
 TextFailure CountTexts(const tokenizer::jieba::Jieba& jieba, const TextBatch& batch,
-                       const TextAnalysis& analysis, bool with_ids, std::vector<ItemTerms>& items,
-                       TermOrder order = TermOrder::kKey);
+                       const TextAnalysis& analysis, bool with_ids, std::vector<ItemTerms>& items);
 
 // Document vectors by id of every text, in the calling thread (a batch's chunks are what run
 // on several threads): row i of `rows` is text i's, as TermCounter::AppendSparse makes it with
