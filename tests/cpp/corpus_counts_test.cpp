@@ -41,7 +41,7 @@ const Jieba& Engine() {
 }
 
 // kTexts over and over, to `bytes` bytes: batches of less than about half a megabyte per thread
-// are counted by bytes alone.
+// count nodes in a table, larger ones in an array over every node.
 std::vector<std::string> Repeated(std::size_t bytes) {
   std::vector<std::string> texts;
   for (std::size_t size = 0; size < bytes;) {
@@ -118,7 +118,7 @@ std::size_t NodeCountedWords(const CorpusCounts& counts) {
 // Fault: a word counted under another word's key (an HMM-joined word under its first rune's
 // node, a search window under its whole word's, a one-rune word under another rune), a stop
 // word kept because its key was met first, or a thread's counts lost at the fold; in either
-// cut mode, with and without stop words, for a batch counted by node and a small one by bytes.
+// cut mode, with and without stop words, for a large batch and a small one.
 TEST(CountCorpusTest, NodeCountsMakeTheModelOfTrainingTextByText) {
   const std::vector<std::string> large = Repeated(std::size_t{3} << 20);
   for (const bool search_mode : {true, false}) {
@@ -136,7 +136,9 @@ TEST(CountCorpusTest, NodeCountsMakeTheModelOfTrainingTextByText) {
         EXPECT_EQ(CountedTogether(Engine(), analysis, kTexts, counts),
                   TrainedOneByOne(Engine(), analysis, kTexts))
             << search_mode << drop_stop_words << threads;
-        EXPECT_TRUE(counts.node_counters.empty()) << "a small batch paid for node counters";
+        for (const NodeCounter& counter : counts.node_counters) {
+          EXPECT_FALSE(counter.dense()) << "a small batch paid for an array over every node";
+        }
       }
     }
   }
@@ -219,30 +221,57 @@ TEST(SegmenterNodesTest, EachNodeSpellsItsWord) {
 }
 
 // Fault: a node counter that forgets a dropped word and asks again (and counts it), or that
-// visits a node other than once, with the bytes of its first occurrence and its total.
+// visits a node other than once, with the bytes of its first occurrence and its total; in
+// either store.
 TEST(NodeCounterTest, CountsEachNodeOnceWithItsFirstBytes) {
-  NodeCounter counter(100);
-  int asked = 0;
-  const auto drop_x = [&](std::string_view word) {
-    ++asked;
-    return word == "x";
+  const auto check = [](NodeCounter counter) {
+    int asked = 0;
+    const auto drop_x = [&](std::string_view word) {
+      ++asked;
+      return word == "x";
+    };
+    const std::string_view text = "abcabcx";
+    EXPECT_TRUE(counter.Add(7, text.substr(0, 3), drop_x));
+    EXPECT_FALSE(counter.Add(9, text.substr(6, 1), drop_x));
+    EXPECT_TRUE(counter.Add(7, text.substr(3, 3), drop_x));
+    EXPECT_FALSE(counter.Add(9, text.substr(6, 1), drop_x));
+    EXPECT_TRUE(counter.Add(99, text.substr(1, 1), drop_x));
+    EXPECT_EQ(asked, 3);
+    std::map<std::string, std::uint32_t> visited;
+    std::vector<const char*> places;
+    counter.ForEach([&](std::string_view word, std::uint32_t count) {
+      places.push_back(word.data());
+      EXPECT_TRUE(visited.emplace(std::string(word), count).second) << word;
+    });
+    EXPECT_EQ(visited, (std::map<std::string, std::uint32_t>{{"abc", 2}, {"b", 1}}));
+    EXPECT_EQ(places, (std::vector<const char*>{text.data(), text.data() + 1}));
+    EXPECT_EQ(counter.size(), 2u);
+    EXPECT_EQ(counter.Count(9), 0u);
+    EXPECT_EQ(counter.Count(8), 0u);
   };
-  const std::string_view text = "abcabcx";
-  EXPECT_TRUE(counter.Add(7, text.substr(0, 3), drop_x));
-  EXPECT_FALSE(counter.Add(9, text.substr(6, 1), drop_x));
-  EXPECT_TRUE(counter.Add(7, text.substr(3, 3), drop_x));
-  EXPECT_FALSE(counter.Add(9, text.substr(6, 1), drop_x));
-  EXPECT_TRUE(counter.Add(99, text.substr(1, 1), drop_x));
-  EXPECT_EQ(asked, 3);
-  std::map<std::string, std::uint32_t> visited;
-  std::vector<const char*> places;
-  counter.ForEach([&](std::string_view word, std::uint32_t count) {
-    places.push_back(word.data());
-    EXPECT_TRUE(visited.emplace(std::string(word), count).second) << word;
-  });
-  EXPECT_EQ(visited, (std::map<std::string, std::uint32_t>{{"abc", 2}, {"b", 1}}));
-  EXPECT_EQ(places, (std::vector<const char*>{text.data(), text.data() + 1}));
-  EXPECT_EQ(counter.size(), 2u);
+  check(NodeCounter::Dense(100));
+  check(NodeCounter::Hashed(4));
+}
+
+// Fault: a table that loses or moves counts when it grows, or that stops a lookup at a dropped
+// key's entry. Keys that are multiples of a power of two, like neighbouring trie nodes, must
+// not pile up in one stretch of the table.
+TEST(NodeCounterTest, TableKeepsCountsAcrossGrowth) {
+  NodeCounter counter = NodeCounter::Hashed(4);
+  const auto drop_odd = [](std::string_view word) { return word == "odd"; };
+  constexpr NodeCounter::Node kKeys = 5000;
+  for (int round = 0; round < 3; ++round) {
+    for (NodeCounter::Node key = 1; key <= kKeys; ++key) {
+      if (round < 1 + static_cast<int>(key % 3)) {
+        counter.Add(key * 1024, key % 2 == 1 ? "odd" : "even", drop_odd);
+      }
+    }
+  }
+  EXPECT_EQ(counter.size(), kKeys / 2);
+  for (NodeCounter::Node key = 1; key <= kKeys; ++key) {
+    EXPECT_EQ(counter.Count(key * 1024), key % 2 == 1 ? 0u : 1 + key % 3) << key;
+  }
+  EXPECT_EQ(counter.Count(7), 0u);
 }
 
 }  // namespace

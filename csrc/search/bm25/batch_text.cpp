@@ -137,12 +137,13 @@ struct TermScratch : Scratch {
   TermCounter counter;
 };
 
-// Batches of fewer bytes per thread than this count every word by its bytes. A node counter's
-// array spans some 3.5 MB (880 pages of 4 KiB for the standard dictionary), and even a small
-// batch's words touch most of its pages, each first touch a page fault and a page to clear:
-// in the order of a millisecond per thread, as much as cutting 0.1 MB, but a few percent of
-// cutting a megabyte.
-constexpr std::size_t kNodeCountingMinBytes = std::size_t{512} << 10;
+// Batches of at least this many bytes per thread count by node in an array over every node
+// (NodeCounter::Dense), smaller ones in a table of the nodes met (NodeCounter::Hashed). The
+// array's pages cost a page fault and a page to clear at their first touch, and even a small
+// batch's words touch most of them: in the order of a millisecond per thread, as much as
+// cutting 0.1 MB, but a few percent of cutting a megabyte, where the array's single indexed
+// increment per word beats the table's probes.
+constexpr std::size_t kDenseNodeCountingMinBytes = std::size_t{512} << 10;
 
 // The keys of a node counter: the trie's nodes, then, past them, the runes below this, for the
 // one-rune words that are no dictionary word (punctuation, digits and letters of other widths:
@@ -206,6 +207,10 @@ std::optional<std::size_t> CountTextByNode(const Segmenter& segmenter, const Jie
 void GatherTokens(int threads, CorpusCounts& counts) {
   std::vector<BM25::TokenCount>& tokens = counts.tokens;
   tokens.clear();
+  std::size_t listed = 0;
+  for (const WordCounter& counter : counts.counters) listed += counter.size();
+  for (const NodeCounter& counter : counts.node_counters) listed += counter.size();
+  tokens.reserve(listed);
   for (const WordCounter& counter : counts.counters) {
     counter.ForEach([&](std::string_view word, std::uint32_t count) {
       tokens.push_back({word, count, 0});
@@ -297,8 +302,8 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
     std::size_t bytes = 0;
     for (std::size_t index = 0; index < end; ++index) bytes += batch.texts[index].size();
     const std::size_t thread_bytes = bytes / static_cast<std::size_t>(threads);
-    const Segmenter* segmenter =
-        thread_bytes >= kNodeCountingMinBytes ? plain_segmenter.get() : nullptr;
+    const Segmenter* segmenter = plain_segmenter.get();
+    const bool dense = thread_bytes >= kDenseNodeCountingMinBytes;
     counts.counters.clear();
     counts.node_counters.clear();
     for (int thread = 0; thread < threads; ++thread) {
@@ -307,7 +312,9 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       // more would only spread them over more cache lines and pages.
       counts.counters.emplace_back(ExpectedDistinctWords(thread_bytes) / (segmenter ? 16 : 1));
       if (segmenter) {
-        counts.node_counters.emplace_back(segmenter->dictionary().trie.slot_count() + kRuneKeys);
+        counts.node_counters.push_back(
+            dense ? NodeCounter::Dense(segmenter->dictionary().trie.slot_count() + kRuneKeys)
+                  : NodeCounter::Hashed(ExpectedDistinctWords(thread_bytes)));
       }
     }
     counts.lengths.assign(end, 0);

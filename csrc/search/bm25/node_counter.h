@@ -16,32 +16,49 @@ namespace orvel::typing::text {
 
 // Occurrence counts of words keyed by a number that stands for one word (its node in a
 // segmenter's trie, or a rune of a one-rune word), for one thread of a batch: a word is counted
-// with one indexed increment, where WordCounter hashes its bytes and compares them in a table
-// several times larger. The array spans every key, but it is mapped fresh from the system, whose
-// pages read as zero until written, so only the pages of keys that occur are ever touched
-// (calloc would clear the whole array when it reuses freed heap memory, as after loading a
-// Jieba, and every batch would pay for that). The keys met are listed, each with the bytes of
-// its first occurrence (viewed in place: the texts must outlive the counter), so that visiting
-// them never scans the array. Counts stay below 2^32 - 1 per key, as WordCounter's.
+// with an increment found from its key alone, where WordCounter hashes its bytes and compares
+// them. The keys met are listed, each with the bytes of its first occurrence (viewed in place:
+// the texts must outlive the counter), so that visiting them never scans the counts. Counts
+// stay below 2^32 - 1 per key, as WordCounter's. Key 0 (the trie's root, never a word) is
+// never counted.
+//
+// The counts live in one of two stores, chosen by the batch's size:
+// - Dense(): an array over every key, one indexed increment per word. It is mapped fresh from
+//   the system, whose pages read as zero until written, so only the pages of keys that occur
+//   are ever touched (calloc would clear the whole array when it reuses freed heap memory, as
+//   after loading a Jieba, and every batch would pay for that). It spans some 3.5 MB for the
+//   standard dictionary, and even a small batch's words touch most of its pages, each first
+//   touch a page fault and a page to clear.
+// - Hashed(): an open-addressing table of (key, count) sized for the batch's distinct words,
+//   which stays in the core's cache for a small batch and costs nothing to set up.
 class NodeCounter {
  public:
   using Node = std::uint32_t;
 
-  // Room for the nodes [0, node_limit).
-  explicit NodeCounter(std::size_t node_limit)
-      : block_(ZeroedCounts(node_limit), Free{node_limit * sizeof(std::uint32_t)}),
-        counts_(block_.get()) {}
+  // Room for the nodes [0, node_limit), in an array.
+  static NodeCounter Dense(std::size_t node_limit) { return NodeCounter(node_limit, 0); }
+  // Room for `expected_keys` distinct keys without growing, in a table (any key but 0).
+  static NodeCounter Hashed(std::size_t expected_keys) { return NodeCounter(0, expected_keys); }
+
+  // Whether the counts are an array over every key (Dense).
+  bool dense() const { return counts_ != nullptr; }
 
   // Starts loading the count of `node`. The array is far larger than the core's caches and
   // keys come in no useful order, so callers request a text's keys before counting them.
-  void Prefetch(Node node) const { __builtin_prefetch(&counts_[node]); }
+  void Prefetch(Node node) const {
+    if (counts_ != nullptr) {
+      __builtin_prefetch(&counts_[node]);
+    } else {
+      __builtin_prefetch(&table_[Home(node)]);
+    }
+  }
 
   // Counts `word`, the bytes of key `node` in a text, unless drop(word) holds; returns whether
   // it was counted. drop is asked once per key, at its first occurrence: every occurrence of a
   // key has the same bytes (valid UTF-8 encodes a rune one way only), so the answer holds.
   template <typename Drop>
   bool Add(Node node, std::string_view word, Drop&& drop) {
-    std::uint32_t& count = counts_[node];
+    std::uint32_t& count = counts_ != nullptr ? counts_[node] : HashedCount(node);
     if (count == 0) {
       if (drop(word)) {
         count = kDropped;
@@ -59,17 +76,17 @@ class NodeCounter {
   // Visits every counted (word, count) once, in order of first occurrence.
   template <typename Visitor>
   void ForEach(Visitor&& visit) const {
-    for (const Seen& seen : seen_) visit(seen.word, counts_[seen.node]);
+    for (const Seen& seen : seen_) visit(seen.word, Stored(seen.node));
   }
   // The same with each word's key: visit(word, key, count).
   template <typename Visitor>
   void ForEachKey(Visitor&& visit) const {
-    for (const Seen& seen : seen_) visit(seen.word, seen.node, counts_[seen.node]);
+    for (const Seen& seen : seen_) visit(seen.word, seen.node, Stored(seen.node));
   }
 
   // The count of `node`: 0 when it was never counted (unseen, or its word dropped).
   std::uint32_t Count(Node node) const {
-    const std::uint32_t count = counts_[node];
+    const std::uint32_t count = Stored(node);
     return count == kDropped ? 0 : count;
   }
 
@@ -79,6 +96,65 @@ class NodeCounter {
  private:
   // The count of a node whose word is dropped, so that drop is not asked again.
   static constexpr std::uint32_t kDropped = 0xFFFFFFFFu;
+
+  NodeCounter(std::size_t node_limit, std::size_t expected_keys)
+      : block_(node_limit != 0 ? ZeroedCounts(node_limit) : nullptr,
+               Free{node_limit * sizeof(std::uint32_t)}),
+        counts_(block_.get()),
+        table_(node_limit != 0 ? 0 : TableSlots(expected_keys)),
+        mask_(table_.empty() ? 0 : table_.size() - 1) {}
+
+  // A table at most half full for `keys` keys: probes stay short, and a small batch's table
+  // (a few thousand keys) still fits the core's cache.
+  static std::size_t TableSlots(std::size_t keys) {
+    std::size_t slots = 1024;
+    while (slots < keys * 2) slots *= 2;
+    return slots;
+  }
+
+  // Fibonacci hashing: trie nodes of related words lie close together, and the multiply
+  // spreads them over the table.
+  std::size_t Home(Node node) const {
+    return static_cast<std::size_t>((std::uint64_t{node} * 0x9E3779B97F4A7C15u) >> 32) & mask_;
+  }
+
+  // The count stored for `node` (0 when never counted), in either store.
+  std::uint32_t Stored(Node node) const {
+    if (counts_ != nullptr) return counts_[node];
+    for (std::size_t i = Home(node);; i = (i + 1) & mask_) {
+      if (table_[i].node == node) return table_[i].count;
+      if (table_[i].node == 0) return 0;
+    }
+  }
+
+  // The table's count of `node`, its slot claimed (with count 0) when new.
+  std::uint32_t& HashedCount(Node node) {
+    for (std::size_t i = Home(node);; i = (i + 1) & mask_) {
+      Entry& entry = table_[i];
+      if (entry.node == node) return entry.count;
+      if (entry.node != 0) continue;
+      if ((used_ + 1) * 2 > table_.size()) {
+        Grow();
+        return HashedCount(node);
+      }
+      ++used_;
+      entry.node = node;
+      return entry.count;
+    }
+  }
+
+  // Doubles the table.
+  void Grow() {
+    std::vector<Entry> old(table_.size() * 2);
+    old.swap(table_);
+    mask_ = table_.size() - 1;
+    for (const Entry& entry : old) {
+      if (entry.node == 0) continue;
+      std::size_t i = Home(entry.node);
+      while (table_[i].node != 0) i = (i + 1) & mask_;
+      table_[i] = entry;
+    }
+  }
 
 #if defined(__unix__) || defined(__APPLE__)
   static std::uint32_t* ZeroedCounts(std::size_t count) {
@@ -106,9 +182,16 @@ class NodeCounter {
     std::string_view word;
     Node node;
   };
+  struct Entry {
+    Node node = 0;  // 0: free
+    std::uint32_t count = 0;
+  };
 
   std::unique_ptr<std::uint32_t[], Free> block_;
-  std::uint32_t* counts_;  // block_, read on every word
+  std::uint32_t* counts_;     // block_ (Dense), read on every word; null for a table
+  std::vector<Entry> table_;  // Hashed: the counts
+  std::size_t mask_;          // table_.size() - 1
+  std::size_t used_ = 0;      // keys in table_
   std::vector<Seen> seen_;
 };
 
