@@ -63,10 +63,8 @@ TEST(BM25Training, IntegerTokensShareEntriesWithTheirDecimalText) {
   model.train(Integers{42, -7, 42});
   model.train(Strings{"42"});
   model.train(Integers{std::numeric_limits<long long>::min(), 0});
-  EXPECT_EQ(TableOf(model), (std::map<std::string, int64_t>{{"-7", 1},
-                                                            {"-9223372036854775808", 1},
-                                                            {"0", 1},
-                                                            {"42", 3}}));
+  EXPECT_EQ(TableOf(model), (std::map<std::string, int64_t>{
+                                {"-7", 1}, {"-9223372036854775808", 1}, {"0", 1}, {"42", 3}}));
 }
 
 TEST(BM25Training, AnyBytesAreAToken) {
@@ -74,8 +72,9 @@ TEST(BM25Training, AnyBytesAreAToken) {
   const std::string with_nul("a\0b", 3);
   const std::string long_token(300, 'x');  // longer than one length-prefix byte
   model.train(Strings{"", with_nul, "\xff\xfe", long_token, "a"});
-  EXPECT_EQ(TableOf(model), (std::map<std::string, int64_t>{
-                                {"", 1}, {with_nul, 1}, {"\xff\xfe", 1}, {long_token, 1}, {"a", 1}}));
+  EXPECT_EQ(TableOf(model),
+            (std::map<std::string, int64_t>{
+                {"", 1}, {with_nul, 1}, {"\xff\xfe", 1}, {long_token, 1}, {"a", 1}}));
 }
 
 TEST(BM25Training, EmptyDocumentsAreRefusedAndChangeNothing) {
@@ -139,8 +138,8 @@ TEST(BM25Idf, SignsFollowOccurrencesAgainstDocuments) {
 TEST(BM25Encoding, DocumentWeightsMatchTheWorkedNumbers) {
   BM25 model = ModelM();
   const auto weights = model.encode_document(Strings{"a", "b", "a"});
-  EXPECT_EQ(weights, (std::map<std::string, double>{{"a", 0.547945205479452},
-                                                    {"b", 0.37735849056603776}}));
+  EXPECT_EQ(weights,
+            (std::map<std::string, double>{{"a", 0.547945205479452}, {"b", 0.37735849056603776}}));
   EXPECT_EQ(model.encode_document(Strings{"z"}),
             (std::map<std::string, double>{{"z", 0.5714285714285714}}));
 }
