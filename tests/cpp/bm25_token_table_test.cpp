@@ -1,5 +1,7 @@
 // The token table's record format: the varint key length changes size at 128 and 16384 bytes,
-// and the next record must start right after the longer prefix.
+// and the next record must start right after the longer prefix. Records of up to eight words
+// (keys of up to 55 bytes) are put together apart and copied in: the last of them and the first
+// longer one must both be whole.
 
 #include <gtest/gtest.h>
 
@@ -14,10 +16,11 @@ namespace {
 
 TEST(TokenCountTableTest, KeysAroundVarintLengthSteps) {
   // Fault caught: a length prefix one byte short or long at 127/128 (or 16383/16384) bytes,
-  // which would misread that key or the record after it.
+  // which would misread that key or the record after it; or a short record copied a word short
+  // (55 and 56 bytes, and the empty key).
   TokenCountTable table;
   std::vector<std::string> keys;
-  for (const std::size_t length : {127, 128, 129, 16383, 16384}) {
+  for (const std::size_t length : {0, 7, 8, 55, 56, 127, 128, 129, 16383, 16384}) {
     keys.push_back(std::string(length, static_cast<char>('a' + keys.size())));
     keys.push_back("next" + std::to_string(length));  // the record after a long key
   }

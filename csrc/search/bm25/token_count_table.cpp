@@ -86,10 +86,21 @@ int64_t& TokenCountTable::find_or_insert(std::string_view key, uint64_t h) {
   const std::size_t offset = records_.size();
   const std::size_t key_words = (prefix_length + key.size() + sizeof(Word) - 1) / sizeof(Word);
   if (offset + 1 + key_words >= kOffsetMask) throw std::length_error("token table is full");
-  records_.resize(offset + 1 + key_words, 0);
-  auto* bytes = reinterpret_cast<unsigned char*>(&records_[offset + 1]);
-  std::memcpy(bytes, prefix, prefix_length);
-  if (!key.empty()) std::memcpy(bytes + prefix_length, key.data(), key.size());
+  // The usual short record is put together in place and appended in one copy; resizing the
+  // arena word by word would cost more than the rest of an insertion.
+  constexpr std::size_t kShortRecordWords = 8;
+  if (1 + key_words <= kShortRecordWords) {
+    Word record[kShortRecordWords] = {};
+    auto* bytes = reinterpret_cast<unsigned char*>(&record[1]);
+    std::memcpy(bytes, prefix, prefix_length);
+    if (!key.empty()) std::memcpy(bytes + prefix_length, key.data(), key.size());
+    records_.insert(records_.end(), record, record + 1 + key_words);
+  } else {
+    records_.resize(offset + 1 + key_words, 0);
+    auto* bytes = reinterpret_cast<unsigned char*>(&records_[offset + 1]);
+    std::memcpy(bytes, prefix, prefix_length);
+    std::memcpy(bytes + prefix_length, key.data(), key.size());
+  }
   ++size_;
   slots_[i] = (tag_of(h) << kTagShift) | (offset + 1);
   return *count_at(offset);
