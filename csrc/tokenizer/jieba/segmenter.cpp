@@ -15,6 +15,20 @@ namespace {
 // Sentences longer than this (in bytes) get a workspace sized by their exact rune count.
 constexpr std::size_t kCountRunesFirstBytes = 2048;
 
+// Sets codes[i] to the trie code of runes[i] for i < count, lists the indexes of the separators
+// in `separators` and returns how many there are. One pass does both: every index is written
+// and kept only where the rune is a separator, so the test costs no branch.
+std::size_t LookUpCodes(const DictionaryTrie& trie, const Rune* runes, std::size_t count,
+                        DictionaryTrie::Code* codes, std::uint32_t* separators) {
+  std::size_t separator_count = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    codes[i] = trie.CodeOf(runes[i]);
+    separators[separator_count] = static_cast<std::uint32_t>(i);
+    separator_count += IsSeparator(runes[i]);
+  }
+  return separator_count;
+}
+
 // Mixed-mode cut of the separator-free range [begin, end): word_length gets the length of every
 // word at its first rune, and with kWithNodes word_node its node (see CutWithNodes).
 template <bool kWithNodes>
@@ -118,24 +132,19 @@ CutStatus Segmenter::CutInto(std::string_view sentence, CutMode mode, const Rune
   CutWorkspace workspace(capacity);
   const std::size_t count = DecodeRunes(sentence, workspace.runes, workspace.offsets);
   if (count == kUndecodable) return CutStatus::kUndecodable;
-  if (declined == nullptr) {
-    for (std::size_t i = 0; i < count; ++i) {
-      workspace.codes[i] = dictionary_.trie.CodeOf(workspace.runes[i]);
-    }
-  } else {
+  if (declined != nullptr) {
+    // The bitset test first: it settles most sentences without the exact one.
     bool maybe = false;
-    for (std::size_t i = 0; i < count; ++i) {
-      const Rune rune = workspace.runes[i];
-      maybe |= declined->MayContain(rune);
-      workspace.codes[i] = dictionary_.trie.CodeOf(rune);
-    }
+    for (std::size_t i = 0; i < count; ++i) maybe |= declined->MayContain(workspace.runes[i]);
     if (maybe && declined->ContainsAny(workspace.runes, count)) return CutStatus::kDeclined;
   }
+  const std::size_t separator_count =
+      LookUpCodes(dictionary_.trie, workspace.runes, count, workspace.codes, workspace.separators);
   sink.offsets = workspace.offsets;
 
   std::size_t prefetched = 0;  // walks from the starts before it have been requested
-  ForEachRange(
-      workspace.runes, count,
+  ForEachRangeBetween(
+      workspace.separators, separator_count, count,
       [&](std::size_t begin, std::size_t end) {
         PrefetchWalks(dictionary_.trie, workspace.codes, count, end, prefetched);
         CutRange<Sink::kWithNodes>(dictionary_, model_, begin, end, workspace);
