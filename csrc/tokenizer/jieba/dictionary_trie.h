@@ -44,6 +44,13 @@ class DictionaryTrie {
     return slots_[child].parent == node ? child : kNotFound;
   }
 
+  // Child(kRoot, code) without the signature test, which the root, parent of almost every
+  // rune, nearly always passes.
+  Node RootChild(Code code) const {
+    const Node child = (slots_[kRoot].base & kBaseMask) + code;
+    return slots_[child].parent == kRoot ? child : kNotFound;
+  }
+
   // Child() without the signature test, for a step whose slot has been requested ahead
   // (PrefetchSecondStep): the test would only spare a load that is already on its way, at the
   // price of a branch that is hard to predict.

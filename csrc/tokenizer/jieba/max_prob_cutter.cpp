@@ -28,7 +28,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
     // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.
     double best_here = kMinLogProb;
     std::size_t length_here = 1;
-    DictionaryTrie::Node node = trie.Child(DictionaryTrie::kRoot, codes[i]);
+    DictionaryTrie::Node node = trie.RootChild(codes[i]);
     DictionaryTrie::Node node_here = node;
     const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
                                      ? trie.Weight(node)

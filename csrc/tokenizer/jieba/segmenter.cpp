@@ -152,8 +152,7 @@ CutStatus Segmenter::CutInto(std::string_view sentence, CutMode mode, const Rune
       [&](std::size_t index) {
         workspace.word_length[index] = 1;
         if constexpr (Sink::kWithNodes) {
-          workspace.word_node[index] =
-              dictionary_.trie.Child(DictionaryTrie::kRoot, workspace.codes[index]);
+          workspace.word_node[index] = dictionary_.trie.RootChild(workspace.codes[index]);
         }
       });
 
