@@ -8,12 +8,13 @@ namespace orvel::tokenizer::jieba {
 
 void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes, std::size_t count,
                    std::size_t end, std::size_t& prefetched) {
-  for (const std::size_t until = std::min(count, end + kPrefetchWalksAhead); prefetched < until;
-       ++prefetched) {
-    // No rune follows the last one: kNoCode has no transitions.
-    trie.PrefetchSecondStep(codes[prefetched], prefetched + 1 < count ? codes[prefetched + 1]
-                                                                      : DictionaryTrie::kNoCode);
+  const std::size_t until = std::min(count, end + kPrefetchWalksAhead);
+  // The last rune starts no walk of two runes, so the loop needs no bounds test.
+  const std::size_t paired = std::min(until, count - (count > 0));
+  for (; prefetched < paired; ++prefetched) {
+    trie.PrefetchSecondStep(codes[prefetched], codes[prefetched + 1]);
   }
+  prefetched = std::max(prefetched, until);
 }
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
