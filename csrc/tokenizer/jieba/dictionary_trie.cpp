@@ -269,12 +269,10 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
 }
 
 DictionaryTrie::Node DictionaryTrie::WordNode(const Code* codes, std::size_t count) const {
-  Node node = kRoot;
-  for (std::size_t i = 0; i < count; ++i) {
-    node = Child(node, codes[i]);
-    if (node == kNotFound) return kNotFound;
-  }
-  return IsWord(node) ? node : kNotFound;
+  if (count == 0) return IsWord(kRoot) ? kRoot : kNotFound;
+  Node node = RootChild(codes[0]);
+  for (std::size_t i = 1; i < count && node != kNotFound; ++i) node = Child(node, codes[i]);
+  return node != kNotFound && IsWord(node) ? node : kNotFound;
 }
 
 }  // namespace orvel::tokenizer::jieba
