@@ -210,6 +210,38 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
   std::uint32_t last_wide_base = 0;
   constexpr std::size_t kWideSet = 64;
   constexpr std::uint32_t kWideSetSearch = 1 << 14;
+  // A set goes where its first child (the one with the most frequent rune) lands in the cache
+  // line of its parent's slot, if that line has a free slot there and the other children fit:
+  // a walk that reaches the parent has just loaded that line, so the step to the child does not
+  // miss the cache. On unseen text the steps past the second rune were the DP's costliest
+  // misses. The parent's slot is known once its own set has been placed, which is the rule
+  // since sets are placed largest first and shrink with depth.
+  std::vector<std::uint32_t> parent_of(tree.size(), kNoWord);
+  for (std::uint32_t node = 0; node + 1 < tree.size(); ++node) {
+    for (std::uint32_t child = tree[node].first_child; child < tree[node + 1].first_child;
+         ++child) {
+      parent_of[child] = node;
+    }
+  }
+  std::vector<bool> placed(tree.size(), false);
+  placed[kRoot] = true;
+  constexpr std::uint32_t kSlotsPerLine = 64 / sizeof(Slot);
+  const auto base_near_parent = [&](std::uint32_t node) {
+    const std::uint32_t parent = parent_of[node];
+    if (node == kRoot || !placed[parent]) return SlotAllocator::kUnlimited;
+    const std::uint32_t slot = tree[parent].base + tree[node].code;
+    const std::uint32_t line = slot - slot % kSlotsPerLine;
+    for (std::uint32_t target = line; target < line + kSlotsPerLine; ++target) {
+      if (target < child_codes.front() || !allocator.IsFree(target)) continue;
+      const std::uint32_t base = target - child_codes.front();
+      bool fits = true;
+      for (std::size_t k = 1; k < child_codes.size() && fits; ++k) {
+        fits = allocator.IsFree(base + child_codes[k]);
+      }
+      if (fits) return base;
+    }
+    return SlotAllocator::kUnlimited;
+  };
   for (const std::uint32_t node : parents) {
     if (child_count(node) != size_class) {
       size_class = child_count(node);
@@ -224,12 +256,15 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
     // Wide sets rarely fit among earlier sets and are costly to test, so after a short
     // first-fit search they go on from where the previous wide set went.
     const bool wide = child_codes.size() >= kWideSet;
-    const std::uint32_t base =
-        wide ? allocator.FindBase(child_codes, last_wide_base, kWideSetSearch)
-             : allocator.FindBase(child_codes, class_base, SlotAllocator::kUnlimited);
-    if (wide) last_wide_base = base;
-    // Single children fit any free slot, so they keep filling gaps from the lowest one.
-    if (size_class > 1) class_base = base;
+    std::uint32_t base = wide ? SlotAllocator::kUnlimited : base_near_parent(node);
+    if (base == SlotAllocator::kUnlimited) {
+      base = wide ? allocator.FindBase(child_codes, last_wide_base, kWideSetSearch)
+                  : allocator.FindBase(child_codes, class_base, SlotAllocator::kUnlimited);
+      if (wide) last_wide_base = base;
+      // Single children fit any free slot, so they keep filling gaps from the lowest one.
+      if (size_class > 1) class_base = base;
+    }
+    placed[node] = true;
     for (const Code code : child_codes) allocator.Take(base + code);
     tree[node].base = base;
     max_base = std::max(max_base, base);
