@@ -53,7 +53,9 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
     }
     std::size_t run_end = i + 1;
     while (run_end < count && !stands_alone(run_end)) ++run_end;
-    CutWithHmm(model, runes + i, run_end - i, workspace.hmm, word_length + i);
+    // A lone rune stays the one-rune word the dictionary pass made it, whatever the HMM would
+    // say; most runs are lone runes.
+    if (run_end - i > 1) CutWithHmm(model, runes + i, run_end - i, workspace.hmm, word_length + i);
     if constexpr (kWithNodes) {
       // The run's single runes keep the nodes the dictionary pass gave them; the words the HMM
       // joined were never looked up.

@@ -75,8 +75,12 @@ void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool
     }
     std::size_t run_end = i + 1;
     while (run_end < end && !stands_alone(run_end)) ++run_end;
+    // A lone rune stays the one-rune word the dictionary pass made it, whatever the HMM would
+    // say; most runs are lone runes.
     const std::size_t count = run_end - i;
-    CutWithHmm(snapshot.segmenter->model(), runes + i, count, workspace.hmm, word_length + i);
+    if (count > 1) {
+      CutWithHmm(snapshot.segmenter->model(), runes + i, count, workspace.hmm, word_length + i);
+    }
     i = run_end;
   }
 }
