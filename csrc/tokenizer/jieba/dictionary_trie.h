@@ -31,6 +31,8 @@ class DictionaryTrie {
   DictionaryTrie(const WordEntries& words, std::size_t max_word_runes);
 
   Code CodeOf(Rune rune) const { return codes_.Find(rune); }
+  // The codes of all runes below RuneMap::kFlatSize by rune, or null (see RuneMap::flat_table).
+  const Code* FlatCodes() const { return codes_.flat_table(); }
 
   // The child of `node` along `code`, or kNotFound. kNoCode always gives kNotFound: no child
   // sits at offset 0 from its parent's base. The node's child signature answers most misses

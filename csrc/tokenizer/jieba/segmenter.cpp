@@ -21,10 +21,12 @@ constexpr std::size_t kCountRunesFirstBytes = 2048;
 std::size_t LookUpCodes(const DictionaryTrie& trie, const Rune* runes, std::size_t count,
                         DictionaryTrie::Code* codes, std::uint32_t* separators) {
   std::size_t separator_count = 0;
+  const DictionaryTrie::Code* flat = trie.FlatCodes();
   for (std::size_t i = 0; i < count; ++i) {
-    codes[i] = trie.CodeOf(runes[i]);
+    const Rune rune = runes[i];
+    codes[i] = rune < RuneMap::kFlatSize && flat != nullptr ? flat[rune] : trie.CodeOf(rune);
     separators[separator_count] = static_cast<std::uint32_t>(i);
-    separator_count += IsSeparator(runes[i]);
+    separator_count += IsSeparator(rune);
   }
   return separator_count;
 }
