@@ -11,10 +11,10 @@ void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes
   const std::size_t until = std::min(count, end + kPrefetchWalksAhead);
   // The last rune starts no walk of two runes, so the loop needs no bounds test.
   const std::size_t paired = std::min(until, count - (count > 0));
-  for (; prefetched < paired; ++prefetched) {
-    trie.PrefetchSecondStep(codes[prefetched], codes[prefetched + 1]);
-  }
-  prefetched = std::max(prefetched, until);
+  // A local cursor: the compiler stores one reached through a reference at every step.
+  std::size_t start = prefetched;
+  for (; start < paired; ++start) trie.PrefetchSecondStep(codes[start], codes[start + 1]);
+  prefetched = std::max(start, until);
 }
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,

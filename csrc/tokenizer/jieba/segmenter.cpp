@@ -44,8 +44,11 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
                     word_node);
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
   // runes goes to the HMM, which may join them into unknown words.
+  // Whether there are user single runes at all is asked once: the compiler cannot keep the
+  // answer across the HMM's stores.
+  const bool user_single_runes = !dictionary.user_single_runes.empty();
   const auto stands_alone = [&](std::size_t i) {
-    return word_length[i] > 1 || dictionary.IsUserSingleRune(runes[i]);
+    return word_length[i] > 1 || (user_single_runes && dictionary.IsUserSingleRune(runes[i]));
   };
   std::size_t i = 0;
   while (i < count) {
