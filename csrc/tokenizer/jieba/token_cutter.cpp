@@ -64,8 +64,10 @@ void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
   // runes goes to the HMM, which may join them into unknown words.
   const Rune* runes = workspace.runes;
+  // Asked once: the compiler cannot keep the answer across the HMM's stores.
+  const bool user_single_runes = !dictionary.user_single_runes.empty();
   const auto stands_alone = [&](std::size_t i) {
-    return word_length[i] > 1 || dictionary.IsUserSingleRune(runes[i]);
+    return word_length[i] > 1 || (user_single_runes && dictionary.IsUserSingleRune(runes[i]));
   };
   std::size_t i = begin;
   while (i < end) {
