@@ -306,5 +306,50 @@ TEST(JiebaHmmCutTest, AsciiRunsAndDecimalsAreTokensOfTheirOwn) {
   EXPECT_EQ(HmmLengths(TieModel(), {'v', '2', '.', 'x'}), (std::vector<std::uint32_t>{2, 1, 1}));
 }
 
+// Start and emissions as the standard model has them in shape: the transitions that break words
+// are kMinLogProb, the others tie at -1; three runes: one that state M cannot emit, one that
+// every state emits alike (so predecessors tie) and one that none can (so sums saturate).
+HmmModel WordShapedModel() {
+  HmmModel model;
+  const double no = kMinLogProb;
+  model.start = {-1, no, no, -1};
+  model.transition = {{{no, -1, -1, no}, {-1, no, no, -1}, {no, -1, -1, no}, {-1, no, no, -1}}};
+  model.emissions = {{no, no, no, no}, {-1, -2, no, -1}, {-1, -1, -1, -1}, {no, no, no, no}};
+  model.emission_ids = RuneMap({{kX, 1}, {kX + 1, 2}, {kX + 2, 3}});
+  FindWordTransitions(model);
+  return model;
+}
+
+TEST(JiebaHmmCutTest, WordTransitionsOnlyWhenTheOthersCannotWin) {
+  // Fault caught: the two-predecessor Viterbi used for a model where another transition can
+  // win, which would change its cuts.
+  EXPECT_TRUE(WordShapedModel().word_transitions_only);
+  HmmModel positive = WordShapedModel();
+  positive.emissions[2][kStateM] = 0.5;
+  FindWordTransitions(positive);
+  EXPECT_FALSE(positive.word_transitions_only);
+  HmmModel open = WordShapedModel();
+  open.transition[kStateB][kStateB] = -1e99;  // low, but above kMinLogProb
+  FindWordTransitions(open);
+  EXPECT_FALSE(open.word_transitions_only);
+  EXPECT_FALSE(TieModel().word_transitions_only);
+}
+
+TEST(JiebaHmmCutTest, WordTransitionsGiveTheCutsOfAllFour) {
+  // Fault caught: the two-predecessor Viterbi trying predecessors in another order (ties) or
+  // handling saturated sums differently from the full one.
+  HmmModel all_four = WordShapedModel();
+  all_four.word_transitions_only = false;
+  std::uint32_t state = 12345;
+  for (int sentence = 0; sentence < 300; ++sentence) {
+    std::vector<Rune> runes(2 + sentence % 9);
+    for (Rune& rune : runes) {
+      state = state * 1103515245u + 12345u;
+      rune = kX + (state >> 16) % 3;
+    }
+    EXPECT_EQ(HmmLengths(WordShapedModel(), runes), HmmLengths(all_four, runes));
+  }
+}
+
 }  // namespace
 }  // namespace orvel::tokenizer::jieba

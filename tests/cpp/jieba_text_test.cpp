@@ -147,5 +147,42 @@ TEST(JiebaSeparatorTest, EachSeparatorIsARangeOfItsOwn) {
   EXPECT_EQ(trace, "s0[13]s3s4[57]s7s8[910]");
 }
 
+TEST(JiebaSeparatorTest, ExactlyTheFiveSeparatorsOverEveryRune) {
+  // Fault caught: a table slot holding a wrong rune, which would make a rune that shares a
+  // separator's low bits (such as U+3042 or U+FF4C) stand alone, or miss a separator.
+  std::vector<Rune> found;
+  for (Rune rune = 0; rune <= 0x1FFFFF; ++rune) {
+    if (IsSeparator(rune)) found.push_back(rune);
+  }
+  EXPECT_EQ(found, (std::vector<Rune>{0x09, 0x0A, 0x20, 0x3002, 0xFF0C}));
+  EXPECT_FALSE(IsSeparator(~Rune{0}));
+}
+
+TEST(JiebaSeparatorTest, ListedSeparatorsGiveTheSameRangesAsTheScan) {
+  // Fault caught: the list-driven walk dropping the last range or a separator at either end.
+  const std::vector<Rune> runes{0x3002, 'a', 'b', ' ', ' ', 'c', 0xFF0C};
+  const std::vector<std::uint32_t> separators{0, 3, 4, 6};
+  const auto trace = [&](auto walk) {
+    std::string out;
+    walk([&](std::size_t b,
+             std::size_t e) { out += "[" + std::to_string(b) + std::to_string(e) + "]"; },
+         [&](std::size_t i) { out += "s" + std::to_string(i); });
+    return out;
+  };
+  const std::string scanned = trace([&](auto on_range, auto on_separator) {
+    ForEachRange(runes.data(), runes.size(), on_range, on_separator);
+  });
+  EXPECT_EQ(scanned, "s0[13]s3s4[56]s6");
+  EXPECT_EQ(trace([&](auto on_range, auto on_separator) {
+              ForEachRangeBetween(separators.data(), separators.size(), runes.size(), on_range,
+                                  on_separator);
+            }),
+            scanned);
+  EXPECT_EQ(trace([&](auto on_range, auto on_separator) {
+              ForEachRangeBetween(separators.data(), 3, 6, on_range, on_separator);
+            }),
+            "s0[13]s3s4[56]");
+}
+
 }  // namespace
 }  // namespace orvel::tokenizer::jieba

@@ -12,7 +12,7 @@ namespace orvel::tokenizer::jieba {
 // Bytes of working memory for `rune_count` runes; see CutWorkspace.
 constexpr std::size_t CutWorkspaceBytes(std::size_t rune_count) {
   return (rune_count + 1) * (sizeof(std::size_t) + sizeof(double)) +
-         rune_count * (sizeof(Rune) + 3 * sizeof(std::uint32_t)) + HmmScratchBytes(rune_count);
+         rune_count * (sizeof(Rune) + 4 * sizeof(std::uint32_t)) + HmmScratchBytes(rune_count);
 }
 
 // Working memory of one cut call, carved from a single block: an in-object buffer for the
@@ -37,7 +37,8 @@ class CutWorkspace {
     codes = reinterpret_cast<std::uint32_t*>(runes + rune_count);
     word_length = codes + rune_count;
     word_node = word_length + rune_count;
-    hmm = reinterpret_cast<std::uint8_t*>(word_node + rune_count);
+    separators = word_node + rune_count;
+    hmm = reinterpret_cast<std::uint8_t*>(separators + rune_count);
   }
   CutWorkspace(const CutWorkspace&) = delete;
   CutWorkspace& operator=(const CutWorkspace&) = delete;
@@ -48,6 +49,7 @@ class CutWorkspace {
   std::uint32_t* codes;        // the runes' dictionary codes
   std::uint32_t* word_length;  // at each word's first rune, the word's length in runes
   std::uint32_t* word_node;    // there, its trie node, for the cuts that report nodes
+  std::uint32_t* separators;   // indexes of the separator runes, for the cuts that list them
   std::uint8_t* hmm;           // HmmScratchBytes(rune_count)
 
  private:

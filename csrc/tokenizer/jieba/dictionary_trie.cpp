@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <utility>
 
@@ -48,6 +49,12 @@ std::vector<std::uint32_t> SortedWordIds(const WordEntries& words, std::size_t m
   });
   for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = keyed[i].id;
   return ids;
+}
+
+std::uint64_t WeightBits(double weight) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &weight, sizeof bits);
+  return bits;
 }
 
 // Number of trie nodes (distinct prefixes, the empty one included) of the sorted ids, to size
@@ -109,7 +116,7 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
   {
     const std::vector<std::uint32_t> ids = SortedWordIds(words, max_word_runes);
     codes = RuneCodes(words, ids);
-    slots_ = BuildSlots(words, ids, RuneMap(codes), static_cast<Code>(codes.size()));
+    slots_ = BuildSlots(words, ids, RuneMap(codes), static_cast<Code>(codes.size()), weights_);
   }
   // Made once the build's temporaries are gone, so that this long-lived table does not end up
   // above them in the heap and keep their freed memory from returning to the system.
@@ -117,7 +124,7 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
   for (const auto& [rune, code] : codes) runes_by_code_[code] = rune;
   codes_ = RuneMap(std::move(codes));
   for (const Slot& slot : slots_) word_count_ += (slot.base & kWordBit) != 0;
-  BuildEdgeFilter();
+  BuildChildSignatures();
 }
 
 void DictionaryTrie::WordRunes(Node node, std::vector<Rune>& runes) const {
@@ -130,26 +137,19 @@ void DictionaryTrie::WordRunes(Node node, std::vector<Rune>& runes) const {
   std::reverse(runes.begin(), runes.end());
 }
 
-void DictionaryTrie::BuildEdgeFilter() {
-  std::size_t edges = 0;
-  for (const Slot& slot : slots_) edges += slot.parent != kFree;
-  // A power of two of 64-bit words, at least two, with about 8 bits per edge.
-  unsigned log_words = 1;
-  while ((std::size_t{64} << log_words) < edges * 8) ++log_words;
-  filter_shift_ = 64 - log_words;
-  edge_filter_.assign(std::size_t{1} << log_words, 0);
+void DictionaryTrie::BuildChildSignatures() {
   for (Node child = 0; child < slots_.size(); ++child) {
     const Node parent = slots_[child].parent;
     if (parent == kFree) continue;
     const Code code = child - (slots_[parent].base & kBaseMask);
-    const std::uint64_t hash = EdgeHash(parent, code);
-    edge_filter_[hash >> filter_shift_] |= std::uint64_t{1} << (hash >> 26 & 63);
+    slots_[parent].child_signature |= std::uint32_t{1} << (code & kSignatureMask);
   }
 }
 
 DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
                                                      const std::vector<std::uint32_t>& ids,
-                                                     const RuneMap& codes, Code max_code) {
+                                                     const RuneMap& codes, Code max_code,
+                                                     std::vector<double>& weights) {
   // First the plain tree, breadth first straight from the sorted ids: every node owns the
   // slice of ids that share its prefix, and its children are the groups of that slice with
   // equal next rune, numbered consecutively.
@@ -210,6 +210,38 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
   std::uint32_t last_wide_base = 0;
   constexpr std::size_t kWideSet = 64;
   constexpr std::uint32_t kWideSetSearch = 1 << 14;
+  // A set goes where its first child (the one with the most frequent rune) lands in the cache
+  // line of its parent's slot, if that line has a free slot there and the other children fit:
+  // a walk that reaches the parent has just loaded that line, so the step to the child does not
+  // miss the cache. On unseen text the steps past the second rune were the DP's costliest
+  // misses. The parent's slot is known once its own set has been placed, which is the rule
+  // since sets are placed largest first and shrink with depth.
+  std::vector<std::uint32_t> parent_of(tree.size(), kNoWord);
+  for (std::uint32_t node = 0; node + 1 < tree.size(); ++node) {
+    for (std::uint32_t child = tree[node].first_child; child < tree[node + 1].first_child;
+         ++child) {
+      parent_of[child] = node;
+    }
+  }
+  std::vector<bool> placed(tree.size(), false);
+  placed[kRoot] = true;
+  constexpr std::uint32_t kSlotsPerLine = 64 / sizeof(Slot);
+  const auto base_near_parent = [&](std::uint32_t node) {
+    const std::uint32_t parent = parent_of[node];
+    if (node == kRoot || !placed[parent]) return SlotAllocator::kUnlimited;
+    const std::uint32_t slot = tree[parent].base + tree[node].code;
+    const std::uint32_t line = slot - slot % kSlotsPerLine;
+    for (std::uint32_t target = line; target < line + kSlotsPerLine; ++target) {
+      if (target < child_codes.front() || !allocator.IsFree(target)) continue;
+      const std::uint32_t base = target - child_codes.front();
+      bool fits = true;
+      for (std::size_t k = 1; k < child_codes.size() && fits; ++k) {
+        fits = allocator.IsFree(base + child_codes[k]);
+      }
+      if (fits) return base;
+    }
+    return SlotAllocator::kUnlimited;
+  };
   for (const std::uint32_t node : parents) {
     if (child_count(node) != size_class) {
       size_class = child_count(node);
@@ -224,15 +256,31 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
     // Wide sets rarely fit among earlier sets and are costly to test, so after a short
     // first-fit search they go on from where the previous wide set went.
     const bool wide = child_codes.size() >= kWideSet;
-    const std::uint32_t base =
-        wide ? allocator.FindBase(child_codes, last_wide_base, kWideSetSearch)
-             : allocator.FindBase(child_codes, class_base, SlotAllocator::kUnlimited);
-    if (wide) last_wide_base = base;
-    // Single children fit any free slot, so they keep filling gaps from the lowest one.
-    if (size_class > 1) class_base = base;
+    std::uint32_t base = wide ? SlotAllocator::kUnlimited : base_near_parent(node);
+    if (base == SlotAllocator::kUnlimited) {
+      base = wide ? allocator.FindBase(child_codes, last_wide_base, kWideSetSearch)
+                  : allocator.FindBase(child_codes, class_base, SlotAllocator::kUnlimited);
+      if (wide) last_wide_base = base;
+      // Single children fit any free slot, so they keep filling gaps from the lowest one.
+      if (size_class > 1) class_base = base;
+    }
+    placed[node] = true;
     for (const Code code : child_codes) allocator.Take(base + code);
     tree[node].base = base;
     max_base = std::max(max_base, base);
+  }
+
+  // Distinct weights by their bit patterns, which keeps every value exactly (NaN and -0.0
+  // included) and orders them for the id lookups below; weights[0] stays the non-word 0.0.
+  std::vector<std::uint64_t> weight_bits;
+  for (const TreeNode& node : tree) {
+    if (node.word != kNoWord) weight_bits.push_back(WeightBits(words.Weight(node.word)));
+  }
+  std::sort(weight_bits.begin(), weight_bits.end());
+  weight_bits.erase(std::unique(weight_bits.begin(), weight_bits.end()), weight_bits.end());
+  weights.resize(1 + weight_bits.size());
+  for (std::size_t i = 0; i < weight_bits.size(); ++i) {
+    std::memcpy(&weights[1 + i], &weight_bits[i], sizeof(double));
   }
 
   // Every base + code stays inside the array, so Child() needs no bounds check.
@@ -243,7 +291,9 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
     slot.base = from.base;
     if (from.word != kNoWord) {
       slot.base |= kWordBit;
-      slot.weight = words.Weight(from.word);
+      const auto found = std::lower_bound(weight_bits.begin(), weight_bits.end(),
+                                          WeightBits(words.Weight(from.word)));
+      slot.weight_id = static_cast<std::uint32_t>(1 + (found - weight_bits.begin()));
     }
     for (std::uint32_t child = from.first_child; child < tree[node + 1].first_child; ++child) {
       tree[child].slot = from.base + tree[child].code;
@@ -254,12 +304,10 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
 }
 
 DictionaryTrie::Node DictionaryTrie::WordNode(const Code* codes, std::size_t count) const {
-  Node node = kRoot;
-  for (std::size_t i = 0; i < count; ++i) {
-    node = Child(node, codes[i]);
-    if (node == kNotFound) return kNotFound;
-  }
-  return IsWord(node) ? node : kNotFound;
+  if (count == 0) return IsWord(kRoot) ? kRoot : kNotFound;
+  Node node = RootChild(codes[0]);
+  for (std::size_t i = 1; i < count && node != kNotFound; ++i) node = Child(node, codes[i]);
+  return node != kNotFound && IsWord(node) ? node : kNotFound;
 }
 
 }  // namespace orvel::tokenizer::jieba

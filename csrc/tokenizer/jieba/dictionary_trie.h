@@ -14,7 +14,8 @@ namespace orvel::tokenizer::jieba {
 // Read-only prefix tree over rune sequences, stored as a double array: runes are first mapped
 // to dense codes (frequent runes get small ones), and the child of node s for code c is the
 // slot base(s) + c if that slot records s as its parent. A step is one array access, and each
-// slot also carries the word's weight, so a dictionary walk touches one cache line per rune.
+// slot also carries a signature of its node's children and the word's weight id, so a
+// dictionary walk touches one slot per rune and skips most missing edges without touching any.
 class DictionaryTrie {
  public:
   using Node = std::uint32_t;
@@ -30,20 +31,31 @@ class DictionaryTrie {
   DictionaryTrie(const WordEntries& words, std::size_t max_word_runes);
 
   Code CodeOf(Rune rune) const { return codes_.Find(rune); }
+  // The codes of all runes below RuneMap::kFlatSize by rune, or null (see RuneMap::flat_table).
+  const Code* FlatCodes() const { return codes_.flat_table(); }
 
   // The child of `node` along `code`, or kNotFound. kNoCode always gives kNotFound: no child
-  // sits at offset 0 from its parent's base. Below the root, the edge filter answers most
-  // misses first: on unseen text most walks end on a missing edge, and the filter is small
-  // enough to stay in cache where the slot it spares would not.
+  // sits at offset 0 from its parent's base. The node's child signature answers most misses
+  // first: on unseen text most walks end on a missing edge, and the signature sits in the
+  // node's own slot, which the step that reached the node has just loaded, where the child's
+  // slot would be a cache miss.
   Node Child(Node node, Code code) const {
-    if (node != kRoot && !MayHaveChild(node, code)) return kNotFound;
-    const Node child = (slots_[node].base & kBaseMask) + code;
+    const Slot& slot = slots_[node];
+    if ((slot.child_signature >> (code & kSignatureMask) & 1) == 0) return kNotFound;
+    const Node child = (slot.base & kBaseMask) + code;
     return slots_[child].parent == node ? child : kNotFound;
   }
 
-  // Child() without the edge filter, for a step whose slot has been requested ahead
-  // (PrefetchSecondStep): the filter would only spare a load that is already on its way, at
-  // the price of another load and a branch that is hard to predict.
+  // Child(kRoot, code) without the signature test, which the root, parent of almost every
+  // rune, nearly always passes.
+  Node RootChild(Code code) const {
+    const Node child = (slots_[kRoot].base & kBaseMask) + code;
+    return slots_[child].parent == kRoot ? child : kNotFound;
+  }
+
+  // Child() without the signature test, for a step whose slot has been requested ahead
+  // (PrefetchSecondStep): the test would only spare a load that is already on its way, at the
+  // price of a branch that is hard to predict.
   Node ChildOfPrefetched(Node node, Code code) const {
     const Node child = (slots_[node].base & kBaseMask) + code;
     return slots_[child].parent == node ? child : kNotFound;
@@ -59,7 +71,9 @@ class DictionaryTrie {
   }
 
   bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }
-  double Weight(Node node) const { return slots_[node].weight; }
+  // Weights are kept once per distinct value (a dictionary has a few thousand), so that a slot
+  // has room for the child signature and stays 16 bytes.
+  double Weight(Node node) const { return weights_[slots_[node].weight_id]; }
 
   // Whether the runes with codes[0..count) (count >= 1) form exactly a dictionary word.
   bool Contains(const Code* codes, std::size_t count) const {
@@ -92,39 +106,35 @@ class DictionaryTrie {
   static constexpr std::uint32_t kBaseMask = ~kWordBit;
   static constexpr Node kFree = 0xFFFFFFFFu;
 
+  // A node's child signature has bit (code & kSignatureMask) set for the code of each of its
+  // children.
+  static constexpr Code kSignatureMask = 31;
+
   struct Slot {
-    std::uint32_t base = 0;  // children's offset, plus kWordBit when a word ends here
-    Node parent = kFree;     // kFree for unused slots and the root
-    double weight = 0.0;     // the word's weight when kWordBit is set
+    std::uint32_t base = 0;             // children's offset, plus kWordBit when a word ends here
+    Node parent = kFree;                // kFree for unused slots and the root
+    std::uint32_t child_signature = 0;  // see kSignatureMask
+    std::uint32_t weight_id = 0;        // index of the word's weight in weights_
   };
 
   using SlotArray = std::vector<Slot, HugePageAllocator<Slot>>;
 
-  // One-bit filter over the edges (parent, code), about eight bits per edge, so about one
-  // missing edge in eight gets past it.
-  bool MayHaveChild(Node node, Code code) const {
-    const std::uint64_t hash = EdgeHash(node, code);
-    return (edge_filter_[hash >> filter_shift_] >> (hash >> 26 & 63) & 1) != 0;
-  }
-  static std::uint64_t EdgeHash(Node node, Code code) {
-    return (std::uint64_t{node} << 32 | code) * 0x9E3779B97F4A7C15u;
-  }
-  void BuildEdgeFilter();
+  // Sets the child signatures of all nodes from the parents of the slots in use.
+  void BuildChildSignatures();
 
   // Replaces `runes` with the runes of the path from the root to `node`, which must be in use.
   void WordRunes(Node node, std::vector<Rune>& runes) const;
 
   static SlotArray BuildSlots(const WordEntries& words,
                               const std::vector<std::uint32_t>& sorted_ids, const RuneMap& codes,
-                              Code max_code);
+                              Code max_code, std::vector<double>& weights);
 
   SlotArray slots_;
   RuneMap codes_;
   std::vector<Rune> runes_by_code_;  // the inverse of codes_; index kNoCode is unused
   std::size_t word_count_ = 0;
-  // Top bits of the edge hash pick the filter word. Until built, two words that pass all.
-  std::vector<std::uint64_t> edge_filter_{~std::uint64_t{0}, ~std::uint64_t{0}};
-  unsigned filter_shift_ = 63;
+  // Distinct word weights; index 0 (0.0) is the weight id of slots that hold no word.
+  std::vector<double> weights_{0.0};
 };
 
 }  // namespace orvel::tokenizer::jieba

@@ -13,7 +13,11 @@ bool IsAsciiLetterOrDigit(Rune rune) {
 
 // Most likely B/E/M/S labelling of runes[0..count) (count >= 2); a word ends after every E or
 // S rune. Sums keep the reference's grouping, (previous + transition) + emission, and its
-// strict comparisons, so ties and the saturation at kMinLogProb come out the same.
+// strict comparisons, so ties and the saturation at kMinLogProb come out the same. With
+// kWordTransitionsOnly (for a model with word_transitions_only) each state tries just its two
+// predecessors of kWordTransitions, in the ascending order in which the reference tries all
+// four: the others could not have won.
+template <bool kWordTransitionsOnly>
 void CutWithViterbi(const HmmModel& model, const Rune* runes, std::size_t count,
                     std::uint8_t* scratch, std::uint32_t* word_length) {
   std::uint8_t* previous_state = scratch;                   // [t * 4 + state], t >= 1
@@ -30,7 +34,8 @@ void CutWithViterbi(const HmmModel& model, const Rune* runes, std::size_t count,
     for (int state = 0; state < kHmmStateCount; ++state) {
       double best = kMinLogProb;
       std::uint8_t best_from = kStateE;
-      for (int from = 0; from < kHmmStateCount; ++from) {
+      for (int k = 0; k < (kWordTransitionsOnly ? 2 : kHmmStateCount); ++k) {
+        const int from = kWordTransitionsOnly ? kWordTransitions[state][k] : k;
         const double value = (scores[from] + model.transition[from][state]) + emission[state];
         if (value > best) {
           best = value;
@@ -63,8 +68,10 @@ void CutNonAscii(const HmmModel& model, const Rune* runes, std::size_t count, st
   // One rune is one word whatever its labels.
   if (count == 1) {
     word_length[0] = 1;
+  } else if (model.word_transitions_only) {
+    CutWithViterbi<true>(model, runes, count, scratch, word_length);
   } else {
-    CutWithViterbi(model, runes, count, scratch, word_length);
+    CutWithViterbi<false>(model, runes, count, scratch, word_length);
   }
 }
 

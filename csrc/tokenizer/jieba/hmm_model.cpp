@@ -85,7 +85,26 @@ HmmModel LoadHmmModel(const std::string& path) {
     ParseEmissionLine(path, number, text, state, row_of, model.emissions);
   }
   model.emission_ids = RuneMap({row_of.begin(), row_of.end()});
+  FindWordTransitions(model);
   return model;
+}
+
+void FindWordTransitions(HmmModel& model) {
+  bool non_positive = true;
+  const auto check = [&](const StateScores& scores) {
+    for (const double score : scores) non_positive &= !(score > 0.0);
+  };
+  check(model.start);
+  for (const StateScores& row : model.transition) check(row);
+  for (const StateScores& row : model.emissions) check(row);
+  bool others_lose = true;
+  for (int to = 0; to < kHmmStateCount; ++to) {
+    for (int from = 0; from < kHmmStateCount; ++from) {
+      const bool allowed = from == kWordTransitions[to][0] || from == kWordTransitions[to][1];
+      others_lose &= allowed || model.transition[from][to] <= kMinLogProb;
+    }
+  }
+  model.word_transitions_only = non_positive && others_lose;
 }
 
 }  // namespace orvel::tokenizer::jieba

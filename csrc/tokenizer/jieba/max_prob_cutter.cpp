@@ -8,12 +8,13 @@ namespace orvel::tokenizer::jieba {
 
 void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes, std::size_t count,
                    std::size_t end, std::size_t& prefetched) {
-  for (const std::size_t until = std::min(count, end + kPrefetchWalksAhead); prefetched < until;
-       ++prefetched) {
-    // No rune follows the last one: kNoCode has no transitions.
-    trie.PrefetchSecondStep(codes[prefetched], prefetched + 1 < count ? codes[prefetched + 1]
-                                                                      : DictionaryTrie::kNoCode);
-  }
+  const std::size_t until = std::min(count, end + kPrefetchWalksAhead);
+  // The last rune starts no walk of two runes, so the loop needs no bounds test.
+  const std::size_t paired = std::min(until, count - (count > 0));
+  // A local cursor: the compiler stores one reached through a reference at every step.
+  std::size_t start = prefetched;
+  for (; start < paired; ++start) trie.PrefetchSecondStep(codes[start], codes[start + 1]);
+  prefetched = std::max(start, until);
 }
 
 void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code* codes,
@@ -28,7 +29,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
     // that is not above kMinLogProb (-inf, NaN, or saturated sums) is never taken.
     double best_here = kMinLogProb;
     std::size_t length_here = 1;
-    DictionaryTrie::Node node = trie.Child(DictionaryTrie::kRoot, codes[i]);
+    DictionaryTrie::Node node = trie.RootChild(codes[i]);
     DictionaryTrie::Node node_here = node;
     const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
                                      ? trie.Weight(node)

@@ -25,8 +25,12 @@ class RuneMap {
     return it != high_.end() && it->first == rune ? it->second : 0;
   }
 
- private:
+  // The table Find reads for runes below kFlatSize, or null when no such rune has an id: a
+  // loop over many runes keeps it in a register, where Find reloads it for every rune.
+  const std::uint32_t* flat_table() const { return flat_.empty() ? nullptr : flat_.data(); }
   static constexpr Rune kFlatSize = 0x10000;
+
+ private:
   std::vector<std::uint32_t> flat_;
   std::vector<std::pair<Rune, std::uint32_t>> high_;  // sorted by rune
 };

@@ -15,6 +15,22 @@ namespace {
 // Sentences longer than this (in bytes) get a workspace sized by their exact rune count.
 constexpr std::size_t kCountRunesFirstBytes = 2048;
 
+// Sets codes[i] to the trie code of runes[i] for i < count, lists the indexes of the separators
+// in `separators` and returns how many there are. One pass does both: every index is written
+// and kept only where the rune is a separator, so the test costs no branch.
+std::size_t LookUpCodes(const DictionaryTrie& trie, const Rune* runes, std::size_t count,
+                        DictionaryTrie::Code* codes, std::uint32_t* separators) {
+  std::size_t separator_count = 0;
+  const DictionaryTrie::Code* flat = trie.FlatCodes();
+  for (std::size_t i = 0; i < count; ++i) {
+    const Rune rune = runes[i];
+    codes[i] = rune < RuneMap::kFlatSize && flat != nullptr ? flat[rune] : trie.CodeOf(rune);
+    separators[separator_count] = static_cast<std::uint32_t>(i);
+    separator_count += IsSeparator(rune);
+  }
+  return separator_count;
+}
+
 // Mixed-mode cut of the separator-free range [begin, end): word_length gets the length of every
 // word at its first rune, and with kWithNodes word_node its node (see CutWithNodes).
 template <bool kWithNodes>
@@ -28,8 +44,11 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
                     word_node);
   // Multi-rune words and user-declared single runes stand; each maximal run of other single
   // runes goes to the HMM, which may join them into unknown words.
+  // Whether there are user single runes at all is asked once: the compiler cannot keep the
+  // answer across the HMM's stores.
+  const bool user_single_runes = !dictionary.user_single_runes.empty();
   const auto stands_alone = [&](std::size_t i) {
-    return word_length[i] > 1 || dictionary.IsUserSingleRune(runes[i]);
+    return word_length[i] > 1 || (user_single_runes && dictionary.IsUserSingleRune(runes[i]));
   };
   std::size_t i = 0;
   while (i < count) {
@@ -39,7 +58,9 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
     }
     std::size_t run_end = i + 1;
     while (run_end < count && !stands_alone(run_end)) ++run_end;
-    CutWithHmm(model, runes + i, run_end - i, workspace.hmm, word_length + i);
+    // A lone rune stays the one-rune word the dictionary pass made it, whatever the HMM would
+    // say; most runs are lone runes.
+    if (run_end - i > 1) CutWithHmm(model, runes + i, run_end - i, workspace.hmm, word_length + i);
     if constexpr (kWithNodes) {
       // The run's single runes keep the nodes the dictionary pass gave them; the words the HMM
       // joined were never looked up.
@@ -118,24 +139,19 @@ CutStatus Segmenter::CutInto(std::string_view sentence, CutMode mode, const Rune
   CutWorkspace workspace(capacity);
   const std::size_t count = DecodeRunes(sentence, workspace.runes, workspace.offsets);
   if (count == kUndecodable) return CutStatus::kUndecodable;
-  if (declined == nullptr) {
-    for (std::size_t i = 0; i < count; ++i) {
-      workspace.codes[i] = dictionary_.trie.CodeOf(workspace.runes[i]);
-    }
-  } else {
+  if (declined != nullptr) {
+    // The bitset test first: it settles most sentences without the exact one.
     bool maybe = false;
-    for (std::size_t i = 0; i < count; ++i) {
-      const Rune rune = workspace.runes[i];
-      maybe |= declined->MayContain(rune);
-      workspace.codes[i] = dictionary_.trie.CodeOf(rune);
-    }
+    for (std::size_t i = 0; i < count; ++i) maybe |= declined->MayContain(workspace.runes[i]);
     if (maybe && declined->ContainsAny(workspace.runes, count)) return CutStatus::kDeclined;
   }
+  const std::size_t separator_count =
+      LookUpCodes(dictionary_.trie, workspace.runes, count, workspace.codes, workspace.separators);
   sink.offsets = workspace.offsets;
 
   std::size_t prefetched = 0;  // walks from the starts before it have been requested
-  ForEachRange(
-      workspace.runes, count,
+  ForEachRangeBetween(
+      workspace.separators, separator_count, count,
       [&](std::size_t begin, std::size_t end) {
         PrefetchWalks(dictionary_.trie, workspace.codes, count, end, prefetched);
         CutRange<Sink::kWithNodes>(dictionary_, model_, begin, end, workspace);
@@ -143,8 +159,7 @@ CutStatus Segmenter::CutInto(std::string_view sentence, CutMode mode, const Rune
       [&](std::size_t index) {
         workspace.word_length[index] = 1;
         if constexpr (Sink::kWithNodes) {
-          workspace.word_node[index] =
-              dictionary_.trie.Child(DictionaryTrie::kRoot, workspace.codes[index]);
+          workspace.word_node[index] = dictionary_.trie.RootChild(workspace.codes[index]);
         }
       });
 

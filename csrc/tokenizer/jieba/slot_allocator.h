@@ -17,6 +17,12 @@ class SlotAllocator {
   // Marks `slot` as used.
   void Take(std::uint32_t slot);
 
+  // Whether `slot` is still free.
+  bool IsFree(std::uint32_t slot) const {
+    const std::size_t word = slot / 64;
+    return word >= free_.size() || (free_[word] >> (slot % 64) & 1) != 0;
+  }
+
   // A base at which every code of `sorted_codes` (ascending, non-empty) lands on a free slot.
   // With an unlimited `budget`, the lowest from `hint` on; otherwise the lowest among the first
   // `budget` bases above the lowest free slot, else the lowest from `hint` on.
