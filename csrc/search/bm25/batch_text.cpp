@@ -203,7 +203,9 @@ std::optional<std::size_t> CountTextByNode(const Segmenter& segmenter, const Jie
 // Fills counts.tokens from the counters. The threads' node counters share their keys (one
 // segmenter), so a word several threads met is listed once with its total, and the model,
 // updated under the caller's lock, looks it up once. The hashes the model files words under
-// are computed here, on the analysis' threads, for the same reason.
+// come from the node counters, which made them on the counting threads; only the words counted
+// by bytes (few, unless no node counter was used) are hashed here, on the analysis' threads
+// when there are many.
 void GatherTokens(int threads, CorpusCounts& counts) {
   std::vector<BM25::TokenCount>& tokens = counts.tokens;
   tokens.clear();
@@ -216,27 +218,29 @@ void GatherTokens(int threads, CorpusCounts& counts) {
       tokens.push_back({word, count, 0});
     });
   }
-  const std::vector<NodeCounter>& by_key = counts.node_counters;
-  for (std::size_t t = 0; t < by_key.size(); ++t) {
-    by_key[t].ForEachKey([&](std::string_view word, NodeCounter::Node key, std::uint32_t count) {
-      std::int64_t total = count;
-      for (std::size_t other = 0; other < by_key.size(); ++other) {
-        if (other == t) continue;
-        const std::uint32_t more = by_key[other].Count(key);
-        if (more != 0 && other < t) return;  // listed with the first counter that met it
-        total += more;
-      }
-      tokens.push_back({word, total, 0});
-    });
-  }
-  constexpr std::size_t kBlock = 4096;
+  const std::size_t by_bytes = tokens.size();
+  constexpr std::size_t kBlock = 4096;  // a single block is hashed without starting a thread
   tokenizer::jieba::ForEachIndexInParallel(
-      (tokens.size() + kBlock - 1) / kBlock, threads, [&](std::size_t block, int) {
-        const std::size_t end = std::min(tokens.size(), (block + 1) * kBlock);
+      (by_bytes + kBlock - 1) / kBlock, threads, [&](std::size_t block, int) {
+        const std::size_t end = std::min(by_bytes, (block + 1) * kBlock);
         for (std::size_t i = block * kBlock; i < end; ++i) {
           tokens[i].hash = TokenCountTable::hash(tokens[i].token);
         }
       });
+  const std::vector<NodeCounter>& by_key = counts.node_counters;
+  for (std::size_t t = 0; t < by_key.size(); ++t) {
+    by_key[t].ForEachKey(
+        [&](std::string_view word, NodeCounter::Node key, std::uint32_t count, std::uint64_t hash) {
+          std::int64_t total = count;
+          for (std::size_t other = 0; other < by_key.size(); ++other) {
+            if (other == t) continue;
+            const std::uint32_t more = by_key[other].Count(key);
+            if (more != 0 && other < t) return;  // listed with the first counter that met it
+            total += more;
+          }
+          tokens.push_back({word, total, hash});
+        });
+  }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "search/bm25/token_count_table.h"
+
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
 #endif
@@ -18,7 +20,9 @@ namespace orvel::typing::text {
 // segmenter's trie, or a rune of a one-rune word), for one thread of a batch: a word is counted
 // with an increment found from its key alone, where WordCounter hashes its bytes and compares
 // them. The keys met are listed, each with the bytes of its first occurrence (viewed in place:
-// the texts must outlive the counter), so that visiting them never scans the counts. Counts
+// the texts must outlive the counter) and their TokenCountTable hash, so that visiting them
+// never scans the counts, and the model that takes the counts under its owner's lock finds
+// every word's hash made on the counting threads. Counts
 // stay below 2^32 - 1 per key, as WordCounter's. Key 0 (the trie's root, never a word) is
 // never counted.
 //
@@ -64,7 +68,7 @@ class NodeCounter {
         count = kDropped;
         return false;
       }
-      seen_.push_back({word, node});
+      seen_.push_back({word, TokenCountTable::hash(word), node});
       count = 1;
       return true;
     }
@@ -78,10 +82,10 @@ class NodeCounter {
   void ForEach(Visitor&& visit) const {
     for (const Seen& seen : seen_) visit(seen.word, Stored(seen.node));
   }
-  // The same with each word's key: visit(word, key, count).
+  // The same with each word's key and hash: visit(word, key, count, hash).
   template <typename Visitor>
   void ForEachKey(Visitor&& visit) const {
-    for (const Seen& seen : seen_) visit(seen.word, seen.node, Stored(seen.node));
+    for (const Seen& seen : seen_) visit(seen.word, seen.node, Stored(seen.node), seen.hash);
   }
 
   // The count of `node`: 0 when it was never counted (unseen, or its word dropped).
@@ -180,6 +184,7 @@ class NodeCounter {
 #endif
   struct Seen {
     std::string_view word;
+    std::uint64_t hash;  // TokenCountTable::hash(word)
     Node node;
   };
   struct Entry {
