@@ -125,8 +125,10 @@ std::size_t ExpectedDistinctWords(std::size_t bytes) {
   return std::min(bytes, static_cast<std::size_t>(estimate));
 }
 
-// Per-thread scratch, reused across the thread's texts.
-struct Scratch {
+// Per-thread scratch, reused across the thread's texts. Each thread's on its own cache lines:
+// the vectors' ends change with every word, and two threads writing one line would pass it
+// back and forth between their cores.
+struct alignas(64) Scratch {
   std::vector<WordSpan> spans;
   std::vector<DictionaryTrie::Node> nodes;
   std::vector<std::string_view> words;

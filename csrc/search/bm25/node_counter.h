@@ -35,7 +35,7 @@ namespace orvel::typing::text {
 //   touch a page fault and a page to clear.
 // - Hashed(): an open-addressing table of (key, count) sized for the batch's distinct words,
 //   which stays in the core's cache for a small batch and costs nothing to set up.
-class NodeCounter {
+class alignas(64) NodeCounter {
  public:
   using Node = std::uint32_t;
 

@@ -13,7 +13,7 @@ namespace orvel::typing::text {
 // texts must outlive it), for one thread of a batch. Counting must cost little beside
 // cutting, so this is a flat open-addressing table with a cheap hash for short words; the
 // model's own table, which owns its keys, is updated once per distinct word afterwards.
-class WordCounter {
+class alignas(64) WordCounter {
  public:
   WordCounter() : slots_(kInitialSlots) {}
   // A table that holds `expected_words` distinct words without growing. Growing a table of
