@@ -7,6 +7,7 @@
 #include "tokenizer/jieba/hmm_cutter.h"
 #include "tokenizer/jieba/max_prob_cutter.h"
 #include "tokenizer/jieba/separator_filter.h"
+#include "tokenizer/jieba/single_rune_runs.h"
 #include "tokenizer/jieba/utf8_decoder.h"
 
 namespace orvel::tokenizer::jieba {
@@ -42,34 +43,16 @@ void CutRange(const Dictionary& dictionary, const HmmModel& model, std::size_t b
   const std::size_t count = end - begin;
   CutMaxProbability(dictionary, workspace.codes + begin, count, workspace.best + begin, word_length,
                     word_node);
-  // Multi-rune words and user-declared single runes stand; each maximal run of other single
-  // runes goes to the HMM, which may join them into unknown words.
-  // Whether there are user single runes at all is asked once: the compiler cannot keep the
-  // answer across the HMM's stores.
-  const bool user_single_runes = !dictionary.user_single_runes.empty();
-  const auto stands_alone = [&](std::size_t i) {
-    return word_length[i] > 1 || (user_single_runes && dictionary.IsUserSingleRune(runes[i]));
-  };
-  std::size_t i = 0;
-  while (i < count) {
-    if (stands_alone(i)) {
-      i += word_length[i];
-      continue;
-    }
-    std::size_t run_end = i + 1;
-    while (run_end < count && !stands_alone(run_end)) ++run_end;
-    // A lone rune stays the one-rune word the dictionary pass made it, whatever the HMM would
-    // say; most runs are lone runes.
-    if (run_end - i > 1) CutWithHmm(model, runes + i, run_end - i, workspace.hmm, word_length + i);
-    if constexpr (kWithNodes) {
-      // The run's single runes keep the nodes the dictionary pass gave them; the words the HMM
-      // joined were never looked up.
-      for (std::size_t k = i; k < run_end; k += word_length[k]) {
-        if (word_length[k] > 1) word_node[k] = DictionaryTrie::kNotFound;
-      }
-    }
-    i = run_end;
-  }
+  CutSingleRuneRuns(dictionary, model, runes, 0, count, workspace.hmm, word_length,
+                    [&](std::size_t run_begin, std::size_t run_end) {
+                      if constexpr (kWithNodes) {
+                        // The run's single runes keep the nodes the dictionary pass gave them;
+                        // the words the HMM joined were never looked up.
+                        for (std::size_t k = run_begin; k < run_end; k += word_length[k]) {
+                          if (word_length[k] > 1) word_node[k] = DictionaryTrie::kNotFound;
+                        }
+                      }
+                    });
 }
 
 // Search mode puts before each word its 2-rune and then its 3-rune windows that are dictionary

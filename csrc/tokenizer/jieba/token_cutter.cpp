@@ -7,6 +7,7 @@
 #include "tokenizer/jieba/hmm_cutter.h"
 #include "tokenizer/jieba/max_prob_cutter.h"
 #include "tokenizer/jieba/separator_filter.h"
+#include "tokenizer/jieba/single_rune_runs.h"
 #include "tokenizer/jieba/word_lookup.h"
 
 namespace orvel::tokenizer::jieba {
@@ -61,30 +62,8 @@ void CutRange(const DictionarySnapshot& snapshot, const WordLookup& lookup, bool
                       word_length + begin);
   }
   if (!hmm) return;
-  // Multi-rune words and user-declared single runes stand; each maximal run of other single
-  // runes goes to the HMM, which may join them into unknown words.
-  const Rune* runes = workspace.runes;
-  // Asked once: the compiler cannot keep the answer across the HMM's stores.
-  const bool user_single_runes = !dictionary.user_single_runes.empty();
-  const auto stands_alone = [&](std::size_t i) {
-    return word_length[i] > 1 || (user_single_runes && dictionary.IsUserSingleRune(runes[i]));
-  };
-  std::size_t i = begin;
-  while (i < end) {
-    if (stands_alone(i)) {
-      i += word_length[i];
-      continue;
-    }
-    std::size_t run_end = i + 1;
-    while (run_end < end && !stands_alone(run_end)) ++run_end;
-    // A lone rune stays the one-rune word the dictionary pass made it, whatever the HMM would
-    // say; most runs are lone runes.
-    const std::size_t count = run_end - i;
-    if (count > 1) {
-      CutWithHmm(snapshot.segmenter->model(), runes + i, count, workspace.hmm, word_length + i);
-    }
-    i = run_end;
-  }
+  CutSingleRuneRuns(dictionary, snapshot.segmenter->model(), workspace.runes, begin, end,
+                    workspace.hmm, word_length, [](std::size_t, std::size_t) {});
 }
 
 }  // namespace
