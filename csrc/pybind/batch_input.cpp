@@ -4,6 +4,9 @@
 #include <climits>
 #include <string>
 
+#include "pybind/utf8_str.h"
+#include "tokenizer/jieba/parallel_batch.h"
+
 namespace orvel::typing::text::pybind {
 
 namespace py = pybind11;
@@ -34,19 +37,41 @@ bool HasSurrogate(PyObject* str) {
   return found;
 }
 
-// At most the UTF-8 size of a str, from its length and storage kind: a rune stored in one byte
-// takes at most two in UTF-8 (none when the str is ASCII), in two bytes at most three.
-std::size_t Utf8BytesAtMost(PyObject* str) {
+// At most the UTF-8 size of a str, from its length and storage kind.
+std::size_t StrUtf8BytesAtMost(PyObject* str) {
   const std::size_t length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
   if (PyUnicode_IS_ASCII(str)) return length;
-  switch (PyUnicode_KIND(str)) {
-    case PyUnicode_1BYTE_KIND:
-      return 2 * length;
-    case PyUnicode_2BYTE_KIND:
-      return 3 * length;
-    default:
-      return 4 * length;
+  return Utf8BytesAtMost(static_cast<int>(PyUnicode_KIND(str)), length);
+}
+
+// Whether a str's characters are in place (a str made by the deprecated wide-character API of
+// older CPythons may not have them yet).
+bool HasCharacters(PyObject* str) {
+#if PY_VERSION_HEX < 0x030C0000
+  return PyUnicode_IS_READY(str);
+#else
+  (void)str;
+  return true;
+#endif
+}
+
+// The UTF-8 bytes a str already has: an ASCII str's characters, or the UTF-8 form CPython
+// keeps with a str once asked for it (by a per-item call, say). Null when it has none, or
+// when this CPython's str layout is one we have not checked.
+const char* Utf8BytesOf(PyObject* str, Py_ssize_t& length) {
+  if (!HasCharacters(str)) return nullptr;
+  if (PyUnicode_IS_ASCII(str)) {
+    length = PyUnicode_GET_LENGTH(str);
+    return static_cast<const char*>(PyUnicode_DATA(str));
   }
+#if PY_VERSION_HEX < 0x030E0000
+  const auto* compact = reinterpret_cast<const PyCompactUnicodeObject*>(str);
+  if (compact->utf8 != nullptr) {
+    length = compact->utf8_length;
+    return compact->utf8;
+  }
+#endif
+  return nullptr;
 }
 
 }  // namespace
@@ -88,7 +113,7 @@ std::size_t CheckTexts(py::handle sequence, const char* name) {
     PyObject* item = items[i];
     if (PyUnicode_Check(item)) {
       if (!HasSurrogate(item)) {
-        bytes += Utf8BytesAtMost(item);
+        bytes += StrUtf8BytesAtMost(item);
         continue;
       }
       throw py::type_error(std::string(name) + "[" + std::to_string(i) +
@@ -127,6 +152,8 @@ bool TextChunks::Next() {
   batch_.texts.clear();
   batch_.unchecked.clear();
   keep_.clear();
+  pending_.clear();
+  utf8_.reset();
   first_ = next_;
   if (next_ >= size_) return false;
   // The sequence is a tuple (BatchSequence), so its items stay as CheckTexts saw them.
@@ -139,11 +166,18 @@ bool TextChunks::Next() {
     Py_ssize_t length = 0;
     bool unchecked = false;
     if (PyUnicode_Check(item)) {
-      // The str's own UTF-8 form, as the per-item calls read it: an ASCII str's bytes, or
-      // the UTF-8 copy CPython makes once and keeps with the str (so a second batch over the
-      // same texts, or a per-item call, encodes nothing).
-      data = PyUnicode_AsUTF8AndSize(item, &length);
-      if (!data) throw py::error_already_set();
+      data = Utf8BytesOf(item, length);
+      if (!data && HasCharacters(item)) {
+        // Encoded by Encode(), its view filled in then; its size counts at its upper bound,
+        // which it is for Chinese.
+        pending_.push_back({batch_.texts.size(), static_cast<int>(PyUnicode_KIND(item)),
+                            PyUnicode_DATA(item),
+                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)), 0});
+        length = static_cast<Py_ssize_t>(StrUtf8BytesAtMost(item));
+      } else if (!data) {
+        data = PyUnicode_AsUTF8AndSize(item, &length);
+        if (!data) throw py::error_already_set();
+      }
     } else if (PyBytes_Check(item)) {
       data = PyBytes_AS_STRING(item);
       length = PyBytes_GET_SIZE(item);
@@ -157,12 +191,28 @@ bool TextChunks::Next() {
       length = PyBytes_GET_SIZE(keep.ptr());
       unchecked = true;
     }
-    batch_.texts.emplace_back(data, static_cast<std::size_t>(length));
+    batch_.texts.emplace_back(data, data ? static_cast<std::size_t>(length) : 0);
     batch_.unchecked.push_back(unchecked);
     keep_.push_back(std::move(keep));
     bytes += static_cast<std::size_t>(length);
   }
   return true;
+}
+
+void TextChunks::Encode(int threads) {
+  if (pending_.empty()) return;
+  std::size_t total = 0;
+  for (Pending& text : pending_) {
+    text.offset = total;
+    total += Utf8BytesAtMost(text.width, text.length);
+  }
+  utf8_.reset(new char[total]);  // not cleared: every byte read is written first
+  tokenizer::jieba::ForEachIndexInParallel(pending_.size(), threads, [&](std::size_t i, int) {
+    const Pending& text = pending_[i];
+    char* out = utf8_.get() + text.offset;
+    batch_.texts[text.index] = {out, EncodeUtf8(text.width, text.data, text.length, out)};
+  });
+  pending_.clear();
 }
 
 }  // namespace orvel::typing::text::pybind

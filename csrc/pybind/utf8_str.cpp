@@ -13,7 +13,46 @@ void Fill(PyObject* str, const unsigned char* bytes, std::size_t size) {
   }
 }
 
+template <typename Char>
+std::size_t Encode(const Char* in, std::size_t length, unsigned char* out) {
+  unsigned char* const start = out;
+  for (std::size_t i = 0; i < length; ++i) {
+    const std::uint32_t cp = in[i];
+    if (cp < 0x80) {
+      *out++ = static_cast<unsigned char>(cp);
+    } else if (cp < 0x800) {
+      out[0] = static_cast<unsigned char>(0xC0 | cp >> 6);
+      out[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      out += 2;
+    } else if (sizeof(Char) < 4 || cp < 0x10000) {
+      out[0] = static_cast<unsigned char>(0xE0 | cp >> 12);
+      out[1] = static_cast<unsigned char>(0x80 | (cp >> 6 & 0x3F));
+      out[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      out += 3;
+    } else {
+      out[0] = static_cast<unsigned char>(0xF0 | cp >> 18);
+      out[1] = static_cast<unsigned char>(0x80 | (cp >> 12 & 0x3F));
+      out[2] = static_cast<unsigned char>(0x80 | (cp >> 6 & 0x3F));
+      out[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      out += 4;
+    }
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
 }  // namespace
+
+std::size_t EncodeUtf8(int width, const void* data, std::size_t length, char* out) {
+  auto* bytes = reinterpret_cast<unsigned char*>(out);
+  switch (width) {
+    case 1:
+      return Encode(static_cast<const Py_UCS1*>(data), length, bytes);
+    case 2:
+      return Encode(static_cast<const Py_UCS2*>(data), length, bytes);
+    default:
+      return Encode(static_cast<const Py_UCS4*>(data), length, bytes);
+  }
+}
 
 PyObject* Utf8ToStr(std::string_view text) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());

@@ -40,6 +40,18 @@ inline std::size_t DecodeUtf8Strict(const unsigned char* p, std::size_t i, std::
   return 0;
 }
 
+// Writes the UTF-8 form of the `length` code points stored `width` bytes each (1, 2 or 4, a
+// str's storage kind) at `data`, which hold no lone surrogate, to `out`; returns its size in
+// bytes, at most Utf8BytesAtMost(width, length). Reads nothing but `data`, so it may run
+// without the interpreter lock while the str is kept alive.
+std::size_t EncodeUtf8(int width, const void* data, std::size_t length, char* out);
+
+// An upper bound of the UTF-8 size of `length` code points stored `width` bytes each: a code
+// point stored in one byte takes at most two in UTF-8, in two at most three, else four.
+inline std::size_t Utf8BytesAtMost(int width, std::size_t length) {
+  return (width == 1 ? 2 : width == 2 ? 3 : 4) * length;
+}
+
 // A new str of UTF-8 `bytes`, as bytes.decode("utf-8") gives it (its UnicodeDecodeError
 // included, with null returned), but sized before it is filled: CPython's decoder grows its
 // result as it goes, which costs more than the decoding for short CJK words.

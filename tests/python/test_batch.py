@@ -3,6 +3,7 @@ encode_documents / encode_queries. Each equals its per-item loop; these tests ow
 conversion, dispatch, errors, lock and outputs (the C++ suite owns hashing and weighting)."""
 import json
 import math
+import sys
 import threading
 
 import pytest
@@ -340,6 +341,48 @@ class TestChunks:
             segmenter.cut_many(batch, threads=threads)
         with pytest.raises(UnicodeDecodeError):
             model.encode_queries(batch, tokenizer=segmenter, threads=threads)
+
+
+def fresh(text):
+    """An equal str that CPython has never been asked the UTF-8 form of."""
+    return text.encode("utf-8").decode("utf-8")
+
+
+class TestStrConversion:
+    # A batch reads the characters of a str without the lock and writes their UTF-8 itself.
+    @pytest.mark.parametrize(
+        "text",
+        ["café crème brûlée", "我来到北京 ASCII 清华大学", "emoji😀和𠀋字"],
+        ids=["one-byte", "two-byte", "four-byte"],
+    )
+    def test_each_storage_width_encodes_like_cpython(self, segmenter, text):
+        # Fault: a code point of one storage width encoded with the wrong length or bits.
+        assert segmenter.cut_many([fresh(text)]) == [segmenter.cut(fresh(text))]
+
+    def test_batch_leaves_no_utf8_copy_on_its_strs(self, segmenter):
+        # Fault: batches asking CPython for each str's UTF-8, which it keeps with the str for
+        # the str's life: half as much memory again for a Chinese corpus.
+        text = fresh("我来到北京清华大学")
+        size = sys.getsizeof(text)
+        segmenter.cut_many([text])
+        pyorveltext.BM25().train_many([text], tokenizer=segmenter)
+        assert sys.getsizeof(text) == size
+        segmenter.cut(text)  # the per-item call does keep one, which the check above would see
+        assert sys.getsizeof(text) > size
+
+    def test_utf8_copy_already_made_is_read(self, segmenter):
+        # Fault: the UTF-8 form CPython already keeps read with a wrong length.
+        text = fresh("研究生命科学。")
+        expected = segmenter.cut(text)  # makes the copy
+        assert segmenter.cut_many([text, fresh("我来到")]) == [expected, ["我", "来到"]]
+
+    def test_str_subclass(self, segmenter):
+        # Fault: a subclass's str, whose characters live outside the object, read as if inside.
+        class Text(str):
+            pass
+
+        text = Text(fresh("南京市长江大桥"))
+        assert segmenter.cut_many([text]) == [segmenter.cut(fresh("南京市长江大桥"))]
 
 
 def sparse_of(result):

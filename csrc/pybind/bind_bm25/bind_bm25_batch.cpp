@@ -234,6 +234,7 @@ void TrainMany(ConstructedSelf<BM25> self, DocumentsArgument documents, Tokenize
       TextFailure failure;
       {
         py::gil_scoped_release unlocked;  // the model is not touched here
+        chunks.Encode(options.analysis.threads);
         failure = CountCorpus(*options.jieba, chunks.batch(), options.analysis, counts);
       }
       AddCorpusCounts(counts, model);
