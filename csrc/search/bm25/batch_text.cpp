@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "search/bm25/bm25.h"
 #include "search/bm25/token_count_table.h"
@@ -206,43 +207,60 @@ std::optional<std::size_t> CountTextByNode(const Segmenter& segmenter, const Jie
 // segmenter), so a word several threads met is listed once with its total, and the model,
 // updated under the caller's lock, looks it up once. The hashes the model files words under
 // come from the node counters, which made them on the counting threads; only the words counted
-// by bytes (few, unless no node counter was used) are hashed here, on the analysis' threads
-// when there are many.
+// by bytes (few, unless no node counter was used) are hashed here. Both run on the analysis'
+// threads when there are many words: the totals look each key up in every other counter, a
+// cache miss apiece in the large arrays, which a single thread would take for all.
 void GatherTokens(int threads, CorpusCounts& counts) {
   std::vector<BM25::TokenCount>& tokens = counts.tokens;
   tokens.clear();
-  std::size_t listed = 0;
-  for (const WordCounter& counter : counts.counters) listed += counter.size();
-  for (const NodeCounter& counter : counts.node_counters) listed += counter.size();
-  tokens.reserve(listed);
   for (const WordCounter& counter : counts.counters) {
     counter.ForEach([&](std::string_view word, std::uint32_t count) {
       tokens.push_back({word, count, 0});
     });
   }
   const std::size_t by_bytes = tokens.size();
-  constexpr std::size_t kBlock = 4096;  // a single block is hashed without starting a thread
-  tokenizer::jieba::ForEachIndexInParallel(
-      (by_bytes + kBlock - 1) / kBlock, threads, [&](std::size_t block, int) {
-        const std::size_t end = std::min(by_bytes, (block + 1) * kBlock);
-        for (std::size_t i = block * kBlock; i < end; ++i) {
-          tokens[i].hash = TokenCountTable::hash(tokens[i].token);
-        }
-      });
+  // Work in blocks, a single block done without starting a thread: the words counted by bytes,
+  // then each node counter's words, whose tokens go to a list of the block's own.
+  constexpr std::size_t kBlock = 4096;
   const std::vector<NodeCounter>& by_key = counts.node_counters;
+  std::vector<std::pair<std::size_t, std::size_t>> key_blocks;  // (counter, first word)
   for (std::size_t t = 0; t < by_key.size(); ++t) {
-    by_key[t].ForEachKey(
-        [&](std::string_view word, NodeCounter::Node key, std::uint32_t count, std::uint64_t hash) {
-          std::int64_t total = count;
-          for (std::size_t other = 0; other < by_key.size(); ++other) {
-            if (other == t) continue;
-            const std::uint32_t more = by_key[other].Count(key);
-            if (more != 0 && other < t) return;  // listed with the first counter that met it
-            total += more;
-          }
-          tokens.push_back({word, total, hash});
-        });
+    for (std::size_t first = 0; first < by_key[t].size(); first += kBlock) {
+      key_blocks.emplace_back(t, first);
+    }
   }
+  const std::size_t byte_blocks = (by_bytes + kBlock - 1) / kBlock;
+  std::vector<std::vector<BM25::TokenCount>> listed(key_blocks.size());
+  tokenizer::jieba::ForEachIndexInParallel(
+      byte_blocks + key_blocks.size(), threads, [&](std::size_t block, int) {
+        if (block < byte_blocks) {
+          const std::size_t end = std::min(by_bytes, (block + 1) * kBlock);
+          for (std::size_t i = block * kBlock; i < end; ++i) {
+            tokens[i].hash = TokenCountTable::hash(tokens[i].token);
+          }
+          return;
+        }
+        const auto [t, first] = key_blocks[block - byte_blocks];
+        std::vector<BM25::TokenCount>& out = listed[block - byte_blocks];
+        out.reserve(kBlock);
+        by_key[t].ForEachKey(first, first + kBlock,
+                             [&](std::string_view word, NodeCounter::Node key, std::uint32_t count,
+                                 std::uint64_t hash) {
+                               std::int64_t total = count;
+                               for (std::size_t other = 0; other < by_key.size(); ++other) {
+                                 if (other == t) continue;
+                                 const std::uint32_t more = by_key[other].Count(key);
+                                 // Listed with the first counter that met it.
+                                 if (more != 0 && other < t) return;
+                                 total += more;
+                               }
+                               out.push_back({word, total, hash});
+                             });
+      });
+  std::size_t size = tokens.size();
+  for (const auto& part : listed) size += part.size();
+  tokens.reserve(size);
+  for (const auto& part : listed) tokens.insert(tokens.end(), part.begin(), part.end());
 }
 
 }  // namespace

@@ -82,10 +82,14 @@ class alignas(64) NodeCounter {
   void ForEach(Visitor&& visit) const {
     for (const Seen& seen : seen_) visit(seen.word, Stored(seen.node));
   }
-  // The same with each word's key and hash: visit(word, key, count, hash).
+  // The same with each word's key and hash, visit(word, key, count, hash), for the words
+  // first met in [begin, end) of that order (callers split the words between threads).
   template <typename Visitor>
-  void ForEachKey(Visitor&& visit) const {
-    for (const Seen& seen : seen_) visit(seen.word, seen.node, Stored(seen.node), seen.hash);
+  void ForEachKey(std::size_t begin, std::size_t end, Visitor&& visit) const {
+    for (std::size_t i = begin; i < end && i < seen_.size(); ++i) {
+      const Seen& seen = seen_[i];
+      visit(seen.word, seen.node, Stored(seen.node), seen.hash);
+    }
   }
 
   // The count of `node`: 0 when it was never counted (unseen, or its word dropped).
