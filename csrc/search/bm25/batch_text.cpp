@@ -188,16 +188,23 @@ std::optional<std::size_t> CountTextByNode(const Segmenter& segmenter, const Jie
     if (key[i] == DictionaryTrie::kNotFound) key[i] = RuneKey(word_at(i), nodes);
     keys.Prefetch(key[i]);
   }
-  const auto dropped = [&](std::string_view word) { return Dropped(jieba, analysis, word); };
   std::size_t kept = 0;
   own.words.clear();
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::string_view word = word_at(i);
-    if (key[i] != DictionaryTrie::kNotFound) {
-      kept += keys.Add(key[i], word, dropped);
-    } else if (!dropped(word)) {
-      own.words.push_back(word);
+  const auto count_words = [&](auto&& dropped) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (key[i] != DictionaryTrie::kNotFound) {
+        kept += keys.Add(
+            key[i], [&] { return word_at(i); }, dropped);
+      } else if (const std::string_view word = word_at(i); !dropped(word)) {
+        own.words.push_back(word);
+      }
     }
+  };
+  // Without stop words the test is left out of the loop, not asked of every new word.
+  if (analysis.drop_stop_words) {
+    count_words([&](std::string_view word) { return Dropped(jieba, analysis, word); });
+  } else {
+    count_words([](std::string_view) { return false; });
   }
   counter.AddAll(own.words.data(), own.words.size());
   return kept + own.words.size();

@@ -57,13 +57,15 @@ class alignas(64) NodeCounter {
     }
   }
 
-  // Counts `word`, the bytes of key `node` in a text, unless drop(word) holds; returns whether
-  // it was counted. drop is asked once per key, at its first occurrence: every occurrence of a
-  // key has the same bytes (valid UTF-8 encodes a rune one way only), so the answer holds.
-  template <typename Drop>
-  bool Add(Node node, std::string_view word, Drop&& drop) {
+  // Counts the word of key `node` in a text, whose bytes word() gives, unless drop(word())
+  // holds; returns whether it was counted. Both are asked once per key, at its first
+  // occurrence: every occurrence of a key has the same bytes (valid UTF-8 encodes a rune one
+  // way only), so the answer holds, and later occurrences cost an increment only.
+  template <typename Word, typename Drop>
+  bool Add(Node node, Word&& word_of, Drop&& drop) {
     std::uint32_t& count = counts_ != nullptr ? counts_[node] : HashedCount(node);
     if (count == 0) {
+      const std::string_view word = word_of();
       if (drop(word)) {
         count = kDropped;
         return false;
