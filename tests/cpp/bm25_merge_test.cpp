@@ -238,5 +238,31 @@ TEST(BM25State, TruncatedOrForeignBytesAreRefused) {
   EXPECT_THROW(BM25::from_state(huge_count), std::invalid_argument);
 }
 
+// Fault: tokens lost or counted twice where a restore files them in runs (a few hundred
+// tokens each).
+TEST(BM25State, RoundTripOfManyTokens) {
+  BM25 model(0.75, 1.2);
+  for (int document = 0; document < 7; ++document) {
+    Strings tokens;
+    for (int i = 0; i < 100 + document; ++i)
+      tokens.push_back("t" + std::to_string(document * 90 + i));
+    model.train(tokens);
+  }
+  ASSERT_GT(model.doc_token_frequency().size(), 600u);
+  ExpectSameModel(BM25::from_state(model.state()), model);
+}
+
+// Fault: a state listing a token twice restored with that token's counts added or one of
+// them dropped, rather than refused: no state() call writes it.
+TEST(BM25State, TokenListedTwiceIsRefused) {
+  BM25 model(0.75, 1.2);
+  model.train(Strings{"ab", "cd"});
+  std::string state = model.state();
+  const std::size_t second = state.find("cd");
+  ASSERT_NE(second, std::string::npos);
+  state.replace(second, 2, "ab");
+  EXPECT_THROW(BM25::from_state(state), std::invalid_argument);
+}
+
 }  // namespace
 }  // namespace orvel::typing::text
