@@ -23,6 +23,7 @@ their inputs, so a task that Dask re-runs after losing a worker gives the same r
 from __future__ import annotations
 
 import argparse
+import copy
 import functools
 import hashlib
 import os
@@ -155,7 +156,7 @@ def train_bm25(
         return BM25(analysis.b, analysis.k1), RowReport()
     # A tree of merges: each task adds up to split_every models, so no worker ever holds more
     # than that many and the depth grows with the logarithm of the number of partitions.
-    while len(results) > 1:
+    while len(results) > split_every:
         results = [
             delayed(merge_results, pure=True)(results[i : i + split_every])
             for i in range(0, len(results), split_every)
@@ -165,8 +166,33 @@ def train_bm25(
     # trains them on the other worker, and for 6 MB of text moving the lines costs about a
     # fifth of training on them.
     with dask.config.set({"optimization.fuse.delayed": True}):
-        model, report = results[0].compute()
-    return model, report
+        return _merge_here(results)
+
+
+def _merge_here(results: List[Delayed]) -> Tuple[BM25, RowReport]:
+    """The last level of the tree, merged in this process as each result arrives: the results
+    that are ready early are fetched and restored while the last partitions still train, and
+    the last one comes straight here rather than through another worker's merge task (a
+    transfer between workers and a task the fewer at the end of the job)."""
+    client = _client()
+    if client is None or len(results) == 1:
+        parts = compute(*results)
+        return parts[0] if len(parts) == 1 else merge_results(parts)
+    from distributed import as_completed
+
+    # One graph each (they share no task): Dask's fusing fails on a list of several outputs.
+    futures = [client.compute(result) for result in results]
+    position = {future.key: i for i, future in enumerate(futures)}
+    reports: List[RowReport] = [RowReport()] * len(futures)
+    model = None
+    for future, (shard_model, shard_report) in as_completed(futures, with_results=True):
+        reports[position[future.key]] = shard_report  # summed in order: samples stay in order
+        if model is None:
+            # A copy: workers that run in this process hand over the object they keep.
+            model = copy.copy(shard_model)
+        else:
+            model += shard_model
+    return model, functools.reduce(lambda a, b: a + b, reports)
 
 
 def write_document_vectors(
