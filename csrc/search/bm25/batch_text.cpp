@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "search/bm25/bm25.h"
+#include "search/bm25/strict_utf8.h"
 #include "search/bm25/token_count_table.h"
 #include "tokenizer/jieba/jieba.h"
 #include "tokenizer/jieba/parallel_batch.h"
@@ -24,41 +25,6 @@ using tokenizer::jieba::DictionaryTrie;
 using tokenizer::jieba::Jieba;
 using tokenizer::jieba::Segmenter;
 using tokenizer::jieba::WordSpan;
-
-// Strict UTF-8, as CPython decodes it: no overlong forms, no surrogates, nothing past
-// U+10FFFF, no truncated sequence.
-bool IsStrictUtf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t size = 0;
-    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      size = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      size = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      size = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + size > n || p[i + 1] < low || p[i + 1] > high) return false;
-    for (std::size_t k = 2; k < size; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    }
-    i += size;
-  }
-  return true;
-}
 
 // Records the earliest failure across threads.
 class FailureSlot {
