@@ -206,7 +206,8 @@ void TextChunks::Encode(int threads) {
     text.offset = total;
     total += Utf8BytesAtMost(text.width, text.length);
   }
-  utf8_.reset(new char[total]);  // not cleared: every byte read is written first
+  // Not cleared: every byte read is written first. One byte more for EncodeUtf8's last store.
+  utf8_.reset(new char[total + 1]);
   tokenizer::jieba::ForEachIndexInParallel(pending_.size(), threads, [&](std::size_t i, int) {
     const Pending& text = pending_[i];
     char* out = utf8_.get() + text.offset;

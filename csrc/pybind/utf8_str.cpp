@@ -1,5 +1,8 @@
 #include "pybind/utf8_str.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace orvel::typing::text::pybind {
 namespace {
 
@@ -13,10 +16,36 @@ void Fill(PyObject* str, const unsigned char* bytes, std::size_t size) {
   }
 }
 
+// Writes the three UTF-8 bytes of a code point in [0x800, 0xFFFF] with one four-byte store,
+// whose fourth byte the next code point overwrites or which lands in the byte of room that
+// EncodeUtf8's output has past its bound.
+inline unsigned char* PutThreeBytes(std::uint32_t cp, unsigned char* out) {
+  const std::uint32_t first = 0xE0 | cp >> 12;
+  const std::uint32_t second = 0x80 | (cp >> 6 & 0x3F);
+  const std::uint32_t third = 0x80 | (cp & 0x3F);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  const std::uint32_t bytes = first << 24 | second << 16 | third << 8;
+#else
+  const std::uint32_t bytes = first | second << 8 | third << 16;
+#endif
+  std::memcpy(out, &bytes, 4);
+  return out + 3;
+}
+
 template <typename Char>
 std::size_t Encode(const Char* in, std::size_t length, unsigned char* out) {
   unsigned char* const start = out;
   for (std::size_t i = 0; i < length; ++i) {
+    if constexpr (sizeof(Char) == 2) {
+      // Four at a time while all four take three bytes, as Chinese text does nearly
+      // throughout: one test for the four instead of a chain of tests for each.
+      for (; i + 4 <= length; i += 4) {
+        const std::uint32_t a = in[i], b = in[i + 1], c = in[i + 2], d = in[i + 3];
+        if (std::min(std::min(a, b), std::min(c, d)) < 0x800) break;
+        out = PutThreeBytes(d, PutThreeBytes(c, PutThreeBytes(b, PutThreeBytes(a, out))));
+      }
+      if (i == length) break;
+    }
     const std::uint32_t cp = in[i];
     if (cp < 0x80) {
       *out++ = static_cast<unsigned char>(cp);
@@ -25,10 +54,7 @@ std::size_t Encode(const Char* in, std::size_t length, unsigned char* out) {
       out[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
       out += 2;
     } else if (sizeof(Char) < 4 || cp < 0x10000) {
-      out[0] = static_cast<unsigned char>(0xE0 | cp >> 12);
-      out[1] = static_cast<unsigned char>(0x80 | (cp >> 6 & 0x3F));
-      out[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-      out += 3;
+      out = PutThreeBytes(cp, out);
     } else {
       out[0] = static_cast<unsigned char>(0xF0 | cp >> 18);
       out[1] = static_cast<unsigned char>(0x80 | (cp >> 12 & 0x3F));

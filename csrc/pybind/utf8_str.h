@@ -42,7 +42,8 @@ inline std::size_t DecodeUtf8Strict(const unsigned char* p, std::size_t i, std::
 
 // Writes the UTF-8 form of the `length` code points stored `width` bytes each (1, 2 or 4, a
 // str's storage kind) at `data`, which hold no lone surrogate, to `out`; returns its size in
-// bytes, at most Utf8BytesAtMost(width, length). Reads nothing but `data`, so it may run
+// bytes, at most Utf8BytesAtMost(width, length). `out` needs room for one byte more, which
+// may be written but is not part of the result. Reads nothing but `data`, so it may run
 // without the interpreter lock while the str is kept alive.
 std::size_t EncodeUtf8(int width, const void* data, std::size_t length, char* out);
 
