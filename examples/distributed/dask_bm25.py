@@ -30,7 +30,7 @@ import os
 import pathlib
 import sys
 import weakref
-from typing import Any, List, Tuple, Union
+from typing import Any, List, Optional, Tuple, Union
 
 import dask
 import dask.bag as db
@@ -184,7 +184,7 @@ def _merge_here(results: List[Delayed]) -> Tuple[BM25, RowReport]:
     futures = [client.compute(result) for result in results]
     position = {future.key: i for i, future in enumerate(futures)}
     reports: List[RowReport] = [RowReport()] * len(futures)
-    model = None
+    model: Optional[BM25] = None
     for future, (shard_model, shard_report) in as_completed(futures, with_results=True):
         reports[position[future.key]] = shard_report  # summed in order: samples stay in order
         if model is None:
@@ -192,6 +192,7 @@ def _merge_here(results: List[Delayed]) -> Tuple[BM25, RowReport]:
             model = copy.copy(shard_model)
         else:
             model += shard_model
+    assert model is not None  # there were results
     return model, functools.reduce(lambda a, b: a + b, reports)
 
 
