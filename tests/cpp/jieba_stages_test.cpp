@@ -160,6 +160,20 @@ TEST(JiebaDictionaryTrieTest, PrefixesAreNotWordsAndUnknownRunesHaveNoChildren) 
   EXPECT_EQ(trie.Child(DictionaryTrie::kRoot, DictionaryTrie::kNoCode), DictionaryTrie::kNotFound);
 }
 
+TEST(JiebaDictionaryTrieTest, RootChildrenSitAtTheirCodesWhenAnotherSetIsWider) {
+  // Fault caught: the root's set placed after a wider one and away from base 0, where a walk's
+  // first step (RootChild) takes each code for its node's slot. Here x's set {x, y, z} would
+  // take slots 1..3 first, x's own code among them.
+  const DictionaryTrie trie(
+      Words({{{'x'}, -1.0}, {{'x', 'x'}, -2.0}, {{'x', 'y'}, -3.0}, {{'x', 'z'}, -4.0}}), 8);
+  EXPECT_EQ(trie.RootChild(trie.CodeOf('x')), trie.CodeOf('x'));
+  EXPECT_EQ(trie.RootChild(trie.CodeOf('y')), DictionaryTrie::kNotFound);
+  EXPECT_TRUE(Contains(trie, {'x'}));
+  EXPECT_TRUE(Contains(trie, {'x', 'x'}));
+  EXPECT_TRUE(Contains(trie, {'x', 'z'}));
+  EXPECT_FALSE(Contains(trie, {'z'}));
+}
+
 TEST(JiebaDictionaryTrieTest, KeepsWordsUpToTheLengthLimitOnly) {
   // Fault caught: an off-by-one at the 512-rune cut-off.
   std::vector<Rune> longest;
@@ -241,6 +255,7 @@ Dictionary MakeDictionary(const std::vector<std::pair<std::vector<Rune>, double>
   Dictionary dictionary;
   dictionary.trie = DictionaryTrie(Words(words), kMaxWordRunes);
   dictionary.min_weight = min_weight;
+  dictionary.single_rune_weights = SingleRuneWeights(dictionary.trie, dictionary.min_weight);
   return dictionary;
 }
 

@@ -195,7 +195,11 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
   const auto child_count = [&](std::uint32_t node) {
     return tree[node + 1].first_child - tree[node].first_child;
   };
+  // The root's set goes first, at base 0, where the empty array has room for it (codes start at
+  // 1, slot 0 is the root's): the root's children then sit at their codes, so a walk finds its
+  // first node without reading the root's slot.
   std::stable_sort(parents.begin(), parents.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if ((a == kRoot) != (b == kRoot)) return a == kRoot;
     return child_count(a) > child_count(b);
   });
   SlotAllocator allocator;
@@ -256,7 +260,9 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
     // Wide sets rarely fit among earlier sets and are costly to test, so after a short
     // first-fit search they go on from where the previous wide set went.
     const bool wide = child_codes.size() >= kWideSet;
-    std::uint32_t base = wide ? SlotAllocator::kUnlimited : base_near_parent(node);
+    std::uint32_t base = node == kRoot ? 0
+                         : wide        ? SlotAllocator::kUnlimited
+                                       : base_near_parent(node);
     if (base == SlotAllocator::kUnlimited) {
       base = wide ? allocator.FindBase(child_codes, last_wide_base, kWideSetSearch)
                   : allocator.FindBase(child_codes, class_base, SlotAllocator::kUnlimited);

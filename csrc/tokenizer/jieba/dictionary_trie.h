@@ -47,11 +47,8 @@ class DictionaryTrie {
   }
 
   // Child(kRoot, code) without the signature test, which the root, parent of almost every
-  // rune, nearly always passes.
-  Node RootChild(Code code) const {
-    const Node child = (slots_[kRoot].base & kBaseMask) + code;
-    return slots_[child].parent == kRoot ? child : kNotFound;
-  }
+  // rune, nearly always passes. The root's base is 0, so the child's slot is the code's.
+  Node RootChild(Code code) const { return slots_[code].parent == kRoot ? code : kNotFound; }
 
   // Child() without the signature test, for a step whose slot has been requested ahead
   // (PrefetchSecondStep): the test would only spare a load that is already on its way, at the
@@ -66,8 +63,8 @@ class DictionaryTrie {
   // many walks can be requested ahead without waiting for any load. Where no word starts with
   // `first`, it requests some other slot of the array, which does no harm.
   void PrefetchSecondStep(Code first, Code second) const {
-    const Node node = (slots_[kRoot].base & kBaseMask) + first;
-    __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + second]);
+    // RootChild(first) would be `first` where a word starts with it.
+    __builtin_prefetch(&slots_[(slots_[first].base & kBaseMask) + second]);
   }
 
   bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }
@@ -87,6 +84,8 @@ class DictionaryTrie {
   std::size_t slot_count() const { return slots_.size(); }
   // Number of distinct words, i.e. of nodes for which IsWord holds.
   std::size_t word_count() const { return word_count_; }
+  // One past the largest code: tables indexed by code take this size.
+  std::size_t code_count() const { return runes_by_code_.size(); }
 
   // Calls f(node, runes, length) for every word, in node order. The trie holds each word once
   // with the weight that took precedence, so a rebuild can start from it instead of keeping

@@ -21,6 +21,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
                        std::size_t count, double* best, std::uint32_t* word_length,
                        DictionaryTrie::Node* word_node) {
   const DictionaryTrie& trie = dictionary.trie;
+  const double* single_rune_weights = dictionary.single_rune_weights.data();
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
   for (std::size_t i = count; i-- > 0;) {
@@ -31,10 +32,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
     std::size_t length_here = 1;
     DictionaryTrie::Node node = trie.RootChild(codes[i]);
     DictionaryTrie::Node node_here = node;
-    const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
-                                     ? trie.Weight(node)
-                                     : dictionary.min_weight;
-    const double single_value = best[i + 1] + single_weight;
+    const double single_value = best[i + 1] + single_rune_weights[codes[i]];
     if (single_value > best_here) best_here = single_value;
     // Longer words. The second step's slot was requested by PrefetchWalks. The trie holds no
     // word longer than kMaxWordRunes, so the walk needs no length cap.
