@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -172,6 +173,16 @@ TEST(JiebaDictionaryTrieTest, RootChildrenSitAtTheirCodesWhenAnotherSetIsWider) 
   EXPECT_TRUE(Contains(trie, {'x', 'x'}));
   EXPECT_TRUE(Contains(trie, {'x', 'z'}));
   EXPECT_FALSE(Contains(trie, {'z'}));
+}
+
+TEST(JiebaDictionaryTrieTest, WordsOfWeightZeroAreStillWords) {
+  // Fault caught: a word whose weight equals the non-word slots' 0.0 given their weight id, and
+  // with it taken for a prefix only.
+  const DictionaryTrie trie(Words({{{'a'}, 0.0}, {{'a', 'b'}, -0.0}, {{'a', 'b', 'c'}, -1.0}}), 8);
+  EXPECT_TRUE(Contains(trie, {'a'}));
+  EXPECT_TRUE(Contains(trie, {'a', 'b'}));
+  EXPECT_TRUE(std::signbit(WeightOf(trie, {'a', 'b'})));
+  EXPECT_EQ(trie.word_count(), 3u);
 }
 
 TEST(JiebaDictionaryTrieTest, KeepsWordsUpToTheLengthLimitOnly) {

@@ -123,7 +123,7 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
   runes_by_code_.assign(codes.size() + 1, 0);
   for (const auto& [rune, code] : codes) runes_by_code_[code] = rune;
   codes_ = RuneMap(std::move(codes));
-  for (const Slot& slot : slots_) word_count_ += (slot.base & kWordBit) != 0;
+  for (const Slot& slot : slots_) word_count_ += slot.weight_id != kNoWeight;
   BuildChildSignatures();
 }
 
@@ -132,7 +132,7 @@ void DictionaryTrie::WordRunes(Node node, std::vector<Rune>& runes) const {
   // Each slot knows its parent, and its code is its offset from the parent's base.
   for (; node != kRoot; node = slots_[node].parent) {
     const Node parent = slots_[node].parent;
-    runes.push_back(runes_by_code_[node - (slots_[parent].base & kBaseMask)]);
+    runes.push_back(runes_by_code_[node - slots_[parent].base]);
   }
   std::reverse(runes.begin(), runes.end());
 }
@@ -141,7 +141,7 @@ void DictionaryTrie::BuildChildSignatures() {
   for (Node child = 0; child < slots_.size(); ++child) {
     const Node parent = slots_[child].parent;
     if (parent == kFree) continue;
-    const Code code = child - (slots_[parent].base & kBaseMask);
+    const Code code = child - slots_[parent].base;
     slots_[parent].child_signature |= std::uint32_t{1} << (code & kSignatureMask);
   }
 }
@@ -296,7 +296,6 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
     Slot& slot = slots[from.slot];
     slot.base = from.base;
     if (from.word != kNoWord) {
-      slot.base |= kWordBit;
       const auto found = std::lower_bound(weight_bits.begin(), weight_bits.end(),
                                           WeightBits(words.Weight(from.word)));
       slot.weight_id = static_cast<std::uint32_t>(1 + (found - weight_bits.begin()));

@@ -42,7 +42,7 @@ class DictionaryTrie {
   Node Child(Node node, Code code) const {
     const Slot& slot = slots_[node];
     if ((slot.child_signature >> (code & kSignatureMask) & 1) == 0) return kNotFound;
-    const Node child = (slot.base & kBaseMask) + code;
+    const Node child = slot.base + code;
     return slots_[child].parent == node ? child : kNotFound;
   }
 
@@ -54,7 +54,7 @@ class DictionaryTrie {
   // (PrefetchSecondStep): the test would only spare a load that is already on its way, at the
   // price of a branch that is hard to predict.
   Node ChildOfPrefetched(Node node, Code code) const {
-    const Node child = (slots_[node].base & kBaseMask) + code;
+    const Node child = slots_[node].base + code;
     return slots_[child].parent == node ? child : kNotFound;
   }
 
@@ -64,10 +64,10 @@ class DictionaryTrie {
   // `first`, it requests some other slot of the array, which does no harm.
   void PrefetchSecondStep(Code first, Code second) const {
     // RootChild(first) would be `first` where a word starts with it.
-    __builtin_prefetch(&slots_[(slots_[first].base & kBaseMask) + second]);
+    __builtin_prefetch(&slots_[slots_[first].base + second]);
   }
 
-  bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }
+  bool IsWord(Node node) const { return slots_[node].weight_id != kNoWeight; }
   // Weights are kept once per distinct value (a dictionary has a few thousand), so that a slot
   // has room for the child signature and stays 16 bytes.
   double Weight(Node node) const { return weights_[slots_[node].weight_id]; }
@@ -101,8 +101,9 @@ class DictionaryTrie {
   }
 
  private:
-  static constexpr std::uint32_t kWordBit = 0x80000000u;
-  static constexpr std::uint32_t kBaseMask = ~kWordBit;
+  // The weight id of slots where no word ends. Marking words by their weight id rather than by
+  // a bit of the base spares every step the masking of the base.
+  static constexpr std::uint32_t kNoWeight = 0;
   static constexpr Node kFree = 0xFFFFFFFFu;
 
   // A node's child signature has bit (code & kSignatureMask) set for the code of each of its
@@ -110,10 +111,10 @@ class DictionaryTrie {
   static constexpr Code kSignatureMask = 31;
 
   struct Slot {
-    std::uint32_t base = 0;             // children's offset, plus kWordBit when a word ends here
-    Node parent = kFree;                // kFree for unused slots and the root
-    std::uint32_t child_signature = 0;  // see kSignatureMask
-    std::uint32_t weight_id = 0;        // index of the word's weight in weights_
+    std::uint32_t base = 0;               // children's offset
+    Node parent = kFree;                  // kFree for unused slots and the root
+    std::uint32_t child_signature = 0;    // see kSignatureMask
+    std::uint32_t weight_id = kNoWeight;  // index of the word's weight in weights_
   };
 
   using SlotArray = std::vector<Slot, HugePageAllocator<Slot>>;
@@ -132,7 +133,7 @@ class DictionaryTrie {
   RuneMap codes_;
   std::vector<Rune> runes_by_code_;  // the inverse of codes_; index kNoCode is unused
   std::size_t word_count_ = 0;
-  // Distinct word weights; index 0 (0.0) is the weight id of slots that hold no word.
+  // Distinct word weights; index kNoWeight (0.0) is the weight id of slots that hold no word.
   std::vector<double> weights_{0.0};
 };
 
