@@ -11,8 +11,14 @@ void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes
   const std::size_t until = std::min(count, end + kPrefetchWalksAhead);
   // The last rune starts no walk of two runes, so the loop needs no bounds test.
   const std::size_t paired = std::min(until, count - (count > 0));
+  // Starts of the range about to be cut go in the order the DP takes them, last first, so that
+  // the walks it needs first have had the longest to arrive.
+  const std::size_t first_beyond = std::min(end, paired);
+  for (std::size_t start = first_beyond; start-- > prefetched;) {
+    trie.PrefetchSecondStep(codes[start], codes[start + 1]);
+  }
   // A local cursor: the compiler stores one reached through a reference at every step.
-  std::size_t start = prefetched;
+  std::size_t start = std::max(prefetched, first_beyond);
   for (; start < paired; ++start) trie.PrefetchSecondStep(codes[start], codes[start + 1]);
   prefetched = std::max(start, until);
 }
