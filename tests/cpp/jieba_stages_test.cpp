@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -160,6 +161,30 @@ TEST(JiebaDictionaryTrieTest, PrefixesAreNotWordsAndUnknownRunesHaveNoChildren) 
   EXPECT_EQ(trie.Child(DictionaryTrie::kRoot, DictionaryTrie::kNoCode), DictionaryTrie::kNotFound);
 }
 
+TEST(JiebaDictionaryTrieTest, RootChildrenSitAtTheirCodesWhenAnotherSetIsWider) {
+  // Fault caught: the root's set placed after a wider one and away from base 0, where a walk's
+  // first step (RootChild) takes each code for its node's slot. Here x's set {x, y, z} would
+  // take slots 1..3 first, x's own code among them.
+  const DictionaryTrie trie(
+      Words({{{'x'}, -1.0}, {{'x', 'x'}, -2.0}, {{'x', 'y'}, -3.0}, {{'x', 'z'}, -4.0}}), 8);
+  EXPECT_EQ(trie.RootChild(trie.CodeOf('x')), trie.CodeOf('x'));
+  EXPECT_EQ(trie.RootChild(trie.CodeOf('y')), DictionaryTrie::kNotFound);
+  EXPECT_TRUE(Contains(trie, {'x'}));
+  EXPECT_TRUE(Contains(trie, {'x', 'x'}));
+  EXPECT_TRUE(Contains(trie, {'x', 'z'}));
+  EXPECT_FALSE(Contains(trie, {'z'}));
+}
+
+TEST(JiebaDictionaryTrieTest, WordsOfWeightZeroAreStillWords) {
+  // Fault caught: a word whose weight equals the non-word slots' 0.0 given their weight id, and
+  // with it taken for a prefix only.
+  const DictionaryTrie trie(Words({{{'a'}, 0.0}, {{'a', 'b'}, -0.0}, {{'a', 'b', 'c'}, -1.0}}), 8);
+  EXPECT_TRUE(Contains(trie, {'a'}));
+  EXPECT_TRUE(Contains(trie, {'a', 'b'}));
+  EXPECT_TRUE(std::signbit(WeightOf(trie, {'a', 'b'})));
+  EXPECT_EQ(trie.word_count(), 3u);
+}
+
 TEST(JiebaDictionaryTrieTest, KeepsWordsUpToTheLengthLimitOnly) {
   // Fault caught: an off-by-one at the 512-rune cut-off.
   std::vector<Rune> longest;
@@ -241,6 +266,7 @@ Dictionary MakeDictionary(const std::vector<std::pair<std::vector<Rune>, double>
   Dictionary dictionary;
   dictionary.trie = DictionaryTrie(Words(words), kMaxWordRunes);
   dictionary.min_weight = min_weight;
+  dictionary.single_rune_weights = SingleRuneWeights(dictionary.trie, dictionary.min_weight);
   return dictionary;
 }
 

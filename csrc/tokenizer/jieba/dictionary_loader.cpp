@@ -129,6 +129,7 @@ Dictionary BuildDictionary(DictionaryEntries entries) {
   Dictionary dictionary;
   dictionary.trie = DictionaryTrie(entries.words, kMaxWordRunes);
   dictionary.min_weight = entries.min_weight;
+  dictionary.single_rune_weights = SingleRuneWeights(dictionary.trie, dictionary.min_weight);
   dictionary.user_single_runes = std::move(entries.user_single_runes);
   return dictionary;
 }

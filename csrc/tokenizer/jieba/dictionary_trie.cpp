@@ -123,7 +123,7 @@ DictionaryTrie::DictionaryTrie(const WordEntries& words, std::size_t max_word_ru
   runes_by_code_.assign(codes.size() + 1, 0);
   for (const auto& [rune, code] : codes) runes_by_code_[code] = rune;
   codes_ = RuneMap(std::move(codes));
-  for (const Slot& slot : slots_) word_count_ += (slot.base & kWordBit) != 0;
+  for (const Slot& slot : slots_) word_count_ += slot.weight_id != kNoWeight;
   BuildChildSignatures();
 }
 
@@ -132,7 +132,7 @@ void DictionaryTrie::WordRunes(Node node, std::vector<Rune>& runes) const {
   // Each slot knows its parent, and its code is its offset from the parent's base.
   for (; node != kRoot; node = slots_[node].parent) {
     const Node parent = slots_[node].parent;
-    runes.push_back(runes_by_code_[node - (slots_[parent].base & kBaseMask)]);
+    runes.push_back(runes_by_code_[node - slots_[parent].base]);
   }
   std::reverse(runes.begin(), runes.end());
 }
@@ -141,7 +141,7 @@ void DictionaryTrie::BuildChildSignatures() {
   for (Node child = 0; child < slots_.size(); ++child) {
     const Node parent = slots_[child].parent;
     if (parent == kFree) continue;
-    const Code code = child - (slots_[parent].base & kBaseMask);
+    const Code code = child - slots_[parent].base;
     slots_[parent].child_signature |= std::uint32_t{1} << (code & kSignatureMask);
   }
 }
@@ -195,7 +195,11 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
   const auto child_count = [&](std::uint32_t node) {
     return tree[node + 1].first_child - tree[node].first_child;
   };
+  // The root's set goes first, at base 0, where the empty array has room for it (codes start at
+  // 1, slot 0 is the root's): the root's children then sit at their codes, so a walk finds its
+  // first node without reading the root's slot.
   std::stable_sort(parents.begin(), parents.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if ((a == kRoot) != (b == kRoot)) return a == kRoot;
     return child_count(a) > child_count(b);
   });
   SlotAllocator allocator;
@@ -256,7 +260,9 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
     // Wide sets rarely fit among earlier sets and are costly to test, so after a short
     // first-fit search they go on from where the previous wide set went.
     const bool wide = child_codes.size() >= kWideSet;
-    std::uint32_t base = wide ? SlotAllocator::kUnlimited : base_near_parent(node);
+    std::uint32_t base = node == kRoot ? 0
+                         : wide        ? SlotAllocator::kUnlimited
+                                       : base_near_parent(node);
     if (base == SlotAllocator::kUnlimited) {
       base = wide ? allocator.FindBase(child_codes, last_wide_base, kWideSetSearch)
                   : allocator.FindBase(child_codes, class_base, SlotAllocator::kUnlimited);
@@ -290,7 +296,6 @@ DictionaryTrie::SlotArray DictionaryTrie::BuildSlots(const WordEntries& words,
     Slot& slot = slots[from.slot];
     slot.base = from.base;
     if (from.word != kNoWord) {
-      slot.base |= kWordBit;
       const auto found = std::lower_bound(weight_bits.begin(), weight_bits.end(),
                                           WeightBits(words.Weight(from.word)));
       slot.weight_id = static_cast<std::uint32_t>(1 + (found - weight_bits.begin()));

@@ -42,22 +42,19 @@ class DictionaryTrie {
   Node Child(Node node, Code code) const {
     const Slot& slot = slots_[node];
     if ((slot.child_signature >> (code & kSignatureMask) & 1) == 0) return kNotFound;
-    const Node child = (slot.base & kBaseMask) + code;
+    const Node child = slot.base + code;
     return slots_[child].parent == node ? child : kNotFound;
   }
 
   // Child(kRoot, code) without the signature test, which the root, parent of almost every
-  // rune, nearly always passes.
-  Node RootChild(Code code) const {
-    const Node child = (slots_[kRoot].base & kBaseMask) + code;
-    return slots_[child].parent == kRoot ? child : kNotFound;
-  }
+  // rune, nearly always passes. The root's base is 0, so the child's slot is the code's.
+  Node RootChild(Code code) const { return slots_[code].parent == kRoot ? code : kNotFound; }
 
   // Child() without the signature test, for a step whose slot has been requested ahead
   // (PrefetchSecondStep): the test would only spare a load that is already on its way, at the
   // price of a branch that is hard to predict.
   Node ChildOfPrefetched(Node node, Code code) const {
-    const Node child = (slots_[node].base & kBaseMask) + code;
+    const Node child = slots_[node].base + code;
     return slots_[child].parent == node ? child : kNotFound;
   }
 
@@ -66,11 +63,11 @@ class DictionaryTrie {
   // many walks can be requested ahead without waiting for any load. Where no word starts with
   // `first`, it requests some other slot of the array, which does no harm.
   void PrefetchSecondStep(Code first, Code second) const {
-    const Node node = (slots_[kRoot].base & kBaseMask) + first;
-    __builtin_prefetch(&slots_[(slots_[node].base & kBaseMask) + second]);
+    // RootChild(first) would be `first` where a word starts with it.
+    __builtin_prefetch(&slots_[slots_[first].base + second]);
   }
 
-  bool IsWord(Node node) const { return (slots_[node].base & kWordBit) != 0; }
+  bool IsWord(Node node) const { return slots_[node].weight_id != kNoWeight; }
   // Weights are kept once per distinct value (a dictionary has a few thousand), so that a slot
   // has room for the child signature and stays 16 bytes.
   double Weight(Node node) const { return weights_[slots_[node].weight_id]; }
@@ -87,6 +84,8 @@ class DictionaryTrie {
   std::size_t slot_count() const { return slots_.size(); }
   // Number of distinct words, i.e. of nodes for which IsWord holds.
   std::size_t word_count() const { return word_count_; }
+  // One past the largest code: tables indexed by code take this size.
+  std::size_t code_count() const { return runes_by_code_.size(); }
 
   // Calls f(node, runes, length) for every word, in node order. The trie holds each word once
   // with the weight that took precedence, so a rebuild can start from it instead of keeping
@@ -102,8 +101,9 @@ class DictionaryTrie {
   }
 
  private:
-  static constexpr std::uint32_t kWordBit = 0x80000000u;
-  static constexpr std::uint32_t kBaseMask = ~kWordBit;
+  // The weight id of slots where no word ends. Marking words by their weight id rather than by
+  // a bit of the base spares every step the masking of the base.
+  static constexpr std::uint32_t kNoWeight = 0;
   static constexpr Node kFree = 0xFFFFFFFFu;
 
   // A node's child signature has bit (code & kSignatureMask) set for the code of each of its
@@ -111,10 +111,10 @@ class DictionaryTrie {
   static constexpr Code kSignatureMask = 31;
 
   struct Slot {
-    std::uint32_t base = 0;             // children's offset, plus kWordBit when a word ends here
-    Node parent = kFree;                // kFree for unused slots and the root
-    std::uint32_t child_signature = 0;  // see kSignatureMask
-    std::uint32_t weight_id = 0;        // index of the word's weight in weights_
+    std::uint32_t base = 0;               // children's offset
+    Node parent = kFree;                  // kFree for unused slots and the root
+    std::uint32_t child_signature = 0;    // see kSignatureMask
+    std::uint32_t weight_id = kNoWeight;  // index of the word's weight in weights_
   };
 
   using SlotArray = std::vector<Slot, HugePageAllocator<Slot>>;
@@ -133,7 +133,7 @@ class DictionaryTrie {
   RuneMap codes_;
   std::vector<Rune> runes_by_code_;  // the inverse of codes_; index kNoCode is unused
   std::size_t word_count_ = 0;
-  // Distinct word weights; index 0 (0.0) is the weight id of slots that hold no word.
+  // Distinct word weights; index kNoWeight (0.0) is the weight id of slots that hold no word.
   std::vector<double> weights_{0.0};
 };
 

@@ -11,8 +11,14 @@ void PrefetchWalks(const DictionaryTrie& trie, const DictionaryTrie::Code* codes
   const std::size_t until = std::min(count, end + kPrefetchWalksAhead);
   // The last rune starts no walk of two runes, so the loop needs no bounds test.
   const std::size_t paired = std::min(until, count - (count > 0));
+  // Starts of the range about to be cut go in the order the DP takes them, last first, so that
+  // the walks it needs first have had the longest to arrive.
+  const std::size_t first_beyond = std::min(end, paired);
+  for (std::size_t start = first_beyond; start-- > prefetched;) {
+    trie.PrefetchSecondStep(codes[start], codes[start + 1]);
+  }
   // A local cursor: the compiler stores one reached through a reference at every step.
-  std::size_t start = prefetched;
+  std::size_t start = std::max(prefetched, first_beyond);
   for (; start < paired; ++start) trie.PrefetchSecondStep(codes[start], codes[start + 1]);
   prefetched = std::max(start, until);
 }
@@ -21,6 +27,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
                        std::size_t count, double* best, std::uint32_t* word_length,
                        DictionaryTrie::Node* word_node) {
   const DictionaryTrie& trie = dictionary.trie;
+  const double* single_rune_weights = dictionary.single_rune_weights.data();
   // A word reaching the end of the range adds nothing after it.
   best[count] = 0.0;
   for (std::size_t i = count; i-- > 0;) {
@@ -31,10 +38,7 @@ void CutMaxProbability(const Dictionary& dictionary, const DictionaryTrie::Code*
     std::size_t length_here = 1;
     DictionaryTrie::Node node = trie.RootChild(codes[i]);
     DictionaryTrie::Node node_here = node;
-    const double single_weight = node != DictionaryTrie::kNotFound && trie.IsWord(node)
-                                     ? trie.Weight(node)
-                                     : dictionary.min_weight;
-    const double single_value = best[i + 1] + single_weight;
+    const double single_value = best[i + 1] + single_rune_weights[codes[i]];
     if (single_value > best_here) best_here = single_value;
     // Longer words. The second step's slot was requested by PrefetchWalks. The trie holds no
     // word longer than kMaxWordRunes, so the walk needs no length cap.

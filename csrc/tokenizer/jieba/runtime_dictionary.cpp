@@ -23,6 +23,7 @@ Dictionary BuildTrieDictionary(const WordEntries& words, const Dictionary& setti
   Dictionary dictionary;
   dictionary.trie = DictionaryTrie(words, kMaxWordRunes);
   dictionary.min_weight = settings.min_weight;
+  dictionary.single_rune_weights = SingleRuneWeights(dictionary.trie, dictionary.min_weight);
   dictionary.user_single_runes = settings.user_single_runes;
   return dictionary;
 }
