@@ -204,10 +204,11 @@ void TextChunks::Encode(int threads) {
   std::size_t total = 0;
   for (Pending& text : pending_) {
     text.offset = total;
-    total += Utf8BytesAtMost(text.width, text.length);
+    // One byte more than the text can take: EncodeUtf8 may write a byte past its result, which
+    // must not land in the next text's place, perhaps written already by another thread.
+    total += Utf8BytesAtMost(text.width, text.length) + 1;
   }
-  // Not cleared: every byte read is written first. One byte more for EncodeUtf8's last store.
-  utf8_.reset(new char[total + 1]);
+  utf8_.reset(new char[total]);  // not cleared: every byte read is written first
   tokenizer::jieba::ForEachIndexInParallel(pending_.size(), threads, [&](std::size_t i, int) {
     const Pending& text = pending_[i];
     char* out = utf8_.get() + text.offset;

@@ -376,6 +376,21 @@ class TestStrConversion:
         expected = segmenter.cut(text)  # makes the copy
         assert segmenter.cut_many([text, fresh("我来到")]) == [expected, ["我", "来到"]]
 
+    def test_texts_encoded_on_two_threads_stay_apart(self, segmenter, tmp_path):
+        # Fault: one text's encoding spilling a byte into the next one's place in the shared
+        # buffer, which shows only when another thread has already written that next text.
+        def texts():
+            # All Chinese: each text fills the room set aside for it to the last byte.
+            return [
+                fresh("".join(chr(0x4E00 + (i * 7 + k) % 3000) for k in range(24)))
+                for i in range(6000)
+            ]
+
+        one, two = pyorveltext.BM25(), pyorveltext.BM25()
+        one.train_many(texts(), tokenizer=segmenter, threads=1)
+        two.train_many(texts(), tokenizer=segmenter, threads=2)
+        assert dump_text(two, tmp_path) == dump_text(one, tmp_path)
+
     def test_str_subclass(self, segmenter):
         # Fault: a subclass's str, whose characters live outside the object, read as if inside.
         class Text(str):
