@@ -209,6 +209,10 @@ void TextChunks::Encode(int threads) {
     total += Utf8BytesAtMost(text.width, text.length) + 1;
   }
   utf8_.reset(new char[total]);  // not cleared: every byte read is written first
+  // Encoding runs at about a gigabyte a second: below a megabyte, starting a thread would cost
+  // about as much as it saves.
+  constexpr std::size_t kParallelBytes = std::size_t{1} << 20;
+  if (total < kParallelBytes) threads = 1;
   tokenizer::jieba::ForEachIndexInParallel(pending_.size(), threads, [&](std::size_t i, int) {
     const Pending& text = pending_[i];
     char* out = utf8_.get() + text.offset;

@@ -204,6 +204,10 @@ void GatherTokens(int threads, CorpusCounts& counts) {
   }
   const std::size_t byte_blocks = (by_bytes + kBlock - 1) / kBlock;
   std::vector<std::vector<BM25::TokenCount>> listed(key_blocks.size());
+  // A block takes some tens of microseconds, about what starting a thread costs: a small
+  // batch's few blocks are done by the calling thread alone.
+  constexpr std::size_t kParallelBlocks = 8;
+  if (byte_blocks + key_blocks.size() < kParallelBlocks) threads = 1;
   tokenizer::jieba::ForEachIndexInParallel(
       byte_blocks + key_blocks.size(), threads, [&](std::size_t block, int) {
         if (block < byte_blocks) {
