@@ -64,6 +64,11 @@ def against(label, peer_run, ours_run, size, rounds):
     (this virtual machine's speed drifts by a fifth from minute to minute); prints the peer's
     MB/s and returns the median of the per-round ratios ours / peer."""
     peer_rates, ratios_ = [], []
+    # One unmeasured call of each first: a peer's first call may set itself up (jieba builds its
+    # prefix dictionary on first use, half a second), which is not the work compared and made
+    # the first round's ratio an outlier.
+    peer_run()
+    ours_run()
     for _ in range(rounds):
         start = time.perf_counter()
         ours_run()
