@@ -210,11 +210,15 @@ TEST(BM25State, RoundTripKeepsTheExactTotalAndAverage) {
   model.train(Strings{"a", "b"});
   model.train(Integers{1, 2, 3, 4});
   for (int i = 0; i < 20; ++i) model.merge(model);  // 3 * 2^20 documents, 7 * 2^20 tokens
+  // Fault: tokens lost or counted twice where a restore files them in runs of a few hundred.
+  Strings many;
+  for (int i = 0; i < 700; ++i) many.push_back("t" + std::to_string(i));
+  model.train(many);
   const BM25 restored = BM25::from_state(model.state());
   ExpectSameModel(restored, model);
   EXPECT_EQ(restored.b(), 0.5);
   EXPECT_EQ(restored.k1(), 2.0);
-  EXPECT_EQ(restored.doc_length_total(), 7 << 20);
+  EXPECT_EQ(restored.doc_length_total(), (7 << 20) + 700);
 }
 
 // A truncated or foreign byte string must be refused, not read past its end.
@@ -236,20 +240,6 @@ TEST(BM25State, TruncatedOrForeignBytesAreRefused) {
   const std::uint64_t claimed = std::uint64_t{1} << 62;
   std::memcpy(&huge_count[4 + 1 + 5 * 8], &claimed, sizeof claimed);
   EXPECT_THROW(BM25::from_state(huge_count), std::invalid_argument);
-}
-
-// Fault: tokens lost or counted twice where a restore files them in runs (a few hundred
-// tokens each).
-TEST(BM25State, RoundTripOfManyTokens) {
-  BM25 model(0.75, 1.2);
-  for (int document = 0; document < 7; ++document) {
-    Strings tokens;
-    for (int i = 0; i < 100 + document; ++i)
-      tokens.push_back("t" + std::to_string(document * 90 + i));
-    model.train(tokens);
-  }
-  ASSERT_GT(model.doc_token_frequency().size(), 600u);
-  ExpectSameModel(BM25::from_state(model.state()), model);
 }
 
 // Fault: a state listing a token twice restored with that token's counts added or one of

@@ -348,16 +348,32 @@ def fresh(text):
     return text.encode("utf-8").decode("utf-8")
 
 
+class Text(str):
+    """A str subclass: its characters live outside the object."""
+
+
+def cached(text, segmenter):
+    """An equal str that carries the UTF-8 copy CPython keeps once a per-item call asks."""
+    text = fresh(text)
+    segmenter.cut(text)
+    return text
+
+
 class TestStrConversion:
     # A batch reads the characters of a str without the lock and writes their UTF-8 itself.
     @pytest.mark.parametrize(
-        "text",
-        ["café crème brûlée", "我来到北京 ASCII 清华大学", "emoji😀和𠀋字"],
-        ids=["one-byte", "two-byte", "four-byte"],
+        "text, make",
+        [("café crème brûlée", lambda t, _: fresh(t)), ("我来到北京 ASCII 清华大学", lambda t, _: fresh(t)),
+         ("emoji😀和𠀋字", lambda t, _: fresh(t)), ("研究生命科学。", cached),
+         ("南京市长江大桥", lambda t, _: Text(fresh(t)))],
+        ids=["one-byte", "two-byte", "four-byte", "utf8-copy-made", "str-subclass"],
     )
-    def test_each_storage_width_encodes_like_cpython(self, segmenter, text):
-        # Fault: a code point of one storage width encoded with the wrong length or bits.
-        assert segmenter.cut_many([fresh(text)]) == [segmenter.cut(fresh(text))]
+    def test_each_kind_of_str_reads_like_cpython(self, segmenter, text, make):
+        # Fault: a code point of one storage width encoded with the wrong length or bits, a
+        # UTF-8 copy CPython already keeps read with a wrong length, or a subclass's characters
+        # read as if inside the object.
+        assert segmenter.cut_many([make(text, segmenter), fresh("我来到")]) == [
+            segmenter.cut(fresh(text)), ["我", "来到"]]
 
     def test_batch_leaves_no_utf8_copy_on_its_strs(self, segmenter):
         # Fault: batches asking CPython for each str's UTF-8, which it keeps with the str for
@@ -370,34 +386,16 @@ class TestStrConversion:
         segmenter.cut(text)  # the per-item call does keep one, which the check above would see
         assert sys.getsizeof(text) > size
 
-    def test_utf8_copy_already_made_is_read(self, segmenter):
-        # Fault: the UTF-8 form CPython already keeps read with a wrong length.
-        text = fresh("研究生命科学。")
-        expected = segmenter.cut(text)  # makes the copy
-        assert segmenter.cut_many([text, fresh("我来到")]) == [expected, ["我", "来到"]]
-
     def test_texts_encoded_on_two_threads_stay_apart(self, segmenter, tmp_path):
         # Fault: one text's encoding spilling a byte into the next one's place in the shared
         # buffer, which shows only when another thread has already written that next text.
-        def texts():
-            # All Chinese: each text fills the room set aside for it to the last byte.
-            return [
-                fresh("".join(chr(0x4E00 + (i * 7 + k) % 3000) for k in range(24)))
-                for i in range(6000)
-            ]
-
+        # All Chinese, so each text fills the room set aside for it to the last byte.
+        texts = [fresh("".join(chr(0x4E00 + (i * 7 + k) % 3000) for k in range(24)))
+                 for i in range(6000)]
         one, two = pyorveltext.BM25(), pyorveltext.BM25()
-        one.train_many(texts(), tokenizer=segmenter, threads=1)
-        two.train_many(texts(), tokenizer=segmenter, threads=2)
+        two.train_many(texts, tokenizer=segmenter, threads=2)
+        one.train_many(texts, tokenizer=segmenter, threads=1)
         assert dump_text(two, tmp_path) == dump_text(one, tmp_path)
-
-    def test_str_subclass(self, segmenter):
-        # Fault: a subclass's str, whose characters live outside the object, read as if inside.
-        class Text(str):
-            pass
-
-        text = Text(fresh("南京市长江大桥"))
-        assert segmenter.cut_many([text]) == [segmenter.cut(fresh("南京市长江大桥"))]
 
 
 def sparse_of(result):
