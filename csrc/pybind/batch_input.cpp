@@ -55,11 +55,10 @@ bool HasCharacters(PyObject* str) {
 #endif
 }
 
-// The UTF-8 bytes a str already has: an ASCII str's characters, or the UTF-8 form CPython
-// keeps with a str once asked for it (by a per-item call, say). Null when it has none, or
-// when this CPython's str layout is one we have not checked.
+// The UTF-8 bytes a str with its characters in place already has: an ASCII str's characters,
+// or the UTF-8 form CPython keeps with a str once asked for it (by a per-item call, say). Null
+// when it has none, or when this CPython's str layout is one we have not checked.
 const char* Utf8BytesOf(PyObject* str, Py_ssize_t& length) {
-  if (!HasCharacters(str)) return nullptr;
   if (PyUnicode_IS_ASCII(str)) {
     length = PyUnicode_GET_LENGTH(str);
     return static_cast<const char*>(PyUnicode_DATA(str));
@@ -166,17 +165,16 @@ bool TextChunks::Next() {
     Py_ssize_t length = 0;
     bool unchecked = false;
     if (PyUnicode_Check(item)) {
-      data = Utf8BytesOf(item, length);
-      if (!data && HasCharacters(item)) {
+      if (!HasCharacters(item)) {
+        data = PyUnicode_AsUTF8AndSize(item, &length);
+        if (!data) throw py::error_already_set();
+      } else if ((data = Utf8BytesOf(item, length)) == nullptr) {
         // Encoded by Encode(), its view filled in then; its size counts at its upper bound,
         // which it is for Chinese.
         pending_.push_back({batch_.texts.size(), static_cast<int>(PyUnicode_KIND(item)),
                             PyUnicode_DATA(item),
                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)), 0});
         length = static_cast<Py_ssize_t>(StrUtf8BytesAtMost(item));
-      } else if (!data) {
-        data = PyUnicode_AsUTF8AndSize(item, &length);
-        if (!data) throw py::error_already_set();
       }
     } else if (PyBytes_Check(item)) {
       data = PyBytes_AS_STRING(item);

@@ -101,26 +101,23 @@ struct StringSink {
   const std::size_t* offsets;
 };
 
-struct NodeSink {
+// A SpanSink that also keeps each word's node.
+struct NodeSink : SpanSink {
   static constexpr bool kWithNodes = true;
   void Begin(std::size_t most) {
-    words.resize(most);
+    SpanSink::Begin(most);
     nodes.resize(most);
-    out = words.data();
     out_node = nodes.data();
   }
   void operator()(std::size_t begin, std::size_t end, DictionaryTrie::Node node) {
-    *out++ = {offsets[begin], offsets[end]};
+    SpanSink::operator()(begin, end, node);
     *out_node++ = node;
   }
   void End() {
-    words.resize(static_cast<std::size_t>(out - words.data()));
+    SpanSink::End();
     nodes.resize(words.size());
   }
-  std::vector<WordSpan>& words;
   std::vector<DictionaryTrie::Node>& nodes;
-  const std::size_t* offsets;
-  WordSpan* out = nullptr;
   DictionaryTrie::Node* out_node = nullptr;
 };
 
@@ -202,7 +199,7 @@ bool Segmenter::CutWithNodes(std::string_view sentence, CutMode mode, std::vecto
                              std::vector<DictionaryTrie::Node>& nodes) const {
   words.clear();
   nodes.clear();
-  NodeSink sink{words, nodes, nullptr};
+  NodeSink sink{{words, nullptr}, nodes};
   return CutInto(sentence, mode, nullptr, sink) == CutStatus::kDone;
 }
 
