@@ -22,9 +22,8 @@ namespace orvel::typing::text {
 // them. The keys met are listed, each with the bytes of its first occurrence (viewed in place:
 // the texts must outlive the counter) and their TokenCountTable hash, so that visiting them
 // never scans the counts, and the model that takes the counts under its owner's lock finds
-// every word's hash made on the counting threads. Counts
-// stay below 2^32 - 1 per key, as WordCounter's. Key 0 (the trie's root, never a word) is
-// never counted.
+// every word's hash made on the counting threads. Counts stay below 2^32 - 1 per key, as
+// WordCounter's. Key 0 (the trie's root, never a word) is never counted.
 //
 // The counts live in one of two stores, chosen by the batch's size:
 // - Dense(): an array over every key, one indexed increment per word. It is mapped fresh from
