@@ -89,15 +89,33 @@ struct SpanSink {
   WordSpan* out = nullptr;
 };
 
+// Out of line: the sink's hot path stays small enough to be inlined whole.
+__attribute__((noinline)) void AppendWord(std::vector<std::string>& words, const char* word,
+                                          std::size_t size) {
+  words.emplace_back(word, size);
+}
+
 struct StringSink {
   static constexpr bool kWithNodes = false;
-  void Begin(std::size_t) {}
+  void Begin(std::size_t most) { words.reserve(most); }
   void operator()(std::size_t begin, std::size_t end, DictionaryTrie::Node) {
-    words.emplace_back(text + offsets[begin], offsets[end] - offsets[begin]);
+    const std::size_t from = offsets[begin];
+    const std::size_t size = offsets[end] - from;
+    // Nearly every word fits a string's inline buffer. Copying a fixed kInline bytes and
+    // cutting the string back compiles to two moves, where a copy of the word's own length is
+    // a call to memcpy, which took 5% of the cut's instructions. Only where kInline bytes are
+    // there to read.
+    if (size <= kInline && from + kInline <= text_size) {
+      words.emplace_back(text + from, kInline).erase(size);
+    } else {
+      AppendWord(words, text + from, size);
+    }
   }
   void End() {}
+  static constexpr std::size_t kInline = 15;  // std::string's inline capacity in libstdc++
   std::vector<std::string>& words;
   const char* text;
+  std::size_t text_size;
   const std::size_t* offsets;
 };
 
@@ -191,7 +209,7 @@ bool Segmenter::Cut(std::string_view sentence, CutMode mode, std::vector<WordSpa
 bool Segmenter::Cut(std::string_view sentence, CutMode mode,
                     std::vector<std::string>& words) const {
   words.clear();
-  StringSink sink{words, sentence.data(), nullptr};
+  StringSink sink{words, sentence.data(), sentence.size(), nullptr};
   return CutInto(sentence, mode, nullptr, sink) == CutStatus::kDone;
 }
 
@@ -213,7 +231,7 @@ CutStatus Segmenter::CutUnless(const RuneSet& declined, std::string_view sentenc
 CutStatus Segmenter::CutUnless(const RuneSet& declined, std::string_view sentence, CutMode mode,
                                std::vector<std::string>& words) const {
   words.clear();
-  StringSink sink{words, sentence.data(), nullptr};
+  StringSink sink{words, sentence.data(), sentence.size(), nullptr};
   return CutInto(sentence, mode, &declined, sink);
 }
 
