@@ -78,7 +78,7 @@ class TextChunks {
   std::size_t first_ = 0;
   std::size_t next_ = 0;
   TextBatch batch_;
-  std::vector<pybind11::object> keep_;
+  std::vector<pybind11::object> copies_;  // bytes copies of the chunk's bytearray items
   // A str whose UTF-8 form Encode() makes: its storage, and where its bytes go in utf8_.
   struct Pending {
     std::size_t index;  // in batch_.texts

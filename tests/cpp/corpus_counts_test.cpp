@@ -307,6 +307,7 @@ TEST(NodeCounterTest, DenseArraysOfEverySizeStartAtZero) {
   const auto never = [](std::string_view) { return false; };
   for (const NodeCounter::Node keys : {1000u, (1u << 19) - 1, 1u << 19, (1u << 19) + 1, 900001u}) {
     NodeCounter first = NodeCounter::Dense(keys);
+    first.Prefault();
     {
       NodeCounter released = NodeCounter::Dense(keys);
       released.Add(keys - 1, Bytes("z"), never);

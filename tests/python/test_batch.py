@@ -122,6 +122,8 @@ class TestCutMany:
         [
             (lambda j: j.cut_many(["a", 3]), TypeError, r"sentences\[1\]"),
             (lambda j: j.cut_many(["\ud800"]), TypeError, r"sentences\[0\]"),
+            # Fault: the scan of a two-byte str catching high surrogates only.
+            (lambda j: j.cut_many(["北京\udfff"]), TypeError, r"sentences\[0\]"),
             # Fault: the scan of a str stored four bytes per character (it holds one beyond
             # the BMP) missing its lone surrogate.
             (lambda j: j.cut_many(["北", "😀文\udfff"]), TypeError, r"sentences\[1\]"),

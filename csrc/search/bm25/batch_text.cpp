@@ -99,6 +99,7 @@ struct alignas(64) Scratch {
   std::vector<WordSpan> spans;
   std::vector<DictionaryTrie::Node> nodes;
   std::vector<std::string_view> words;
+  bool prefaulted = false;  // the thread's NodeCounter has been prefaulted
 };
 
 // Scratch of the encoders, which count each text's words on their own.
@@ -319,6 +320,7 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       }
     }
     counts.lengths.assign(end, 0);
+    for (Scratch& own : scratch) own.prefaulted = false;
     tokenizer::jieba::ForEachIndexInParallel(end, threads, [&](std::size_t index, int worker) {
       if (failures.After(index)) return;
       Scratch& own = scratch[static_cast<std::size_t>(worker)];
@@ -329,8 +331,12 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       std::optional<std::size_t> length;
       // A node stands for runes, and only valid UTF-8 gives every rune one encoding.
       if (segmenter && !NeedsWordCheck(batch, index)) {
-        length = CountTextByNode(*segmenter, jieba, batch, analysis, index, own,
-                                 counts.node_counters[static_cast<std::size_t>(worker)], counter);
+        NodeCounter& keys = counts.node_counters[static_cast<std::size_t>(worker)];
+        if (!own.prefaulted) {
+          keys.Prefault();
+          own.prefaulted = true;
+        }
+        length = CountTextByNode(*segmenter, jieba, batch, analysis, index, own, keys, counter);
       }
       if (!length) {
         TextFailure failure;
