@@ -14,6 +14,7 @@
 
 #include "pybind/typed_object.h"
 #include "search/bm25/batch_text.h"
+#include "tokenizer/jieba/huge_page_allocator.h"
 
 namespace orvel::typing::text::pybind {
 
@@ -88,7 +89,13 @@ class TextChunks {
     std::size_t offset;  // in utf8_
   };
   std::vector<Pending> pending_;
-  std::unique_ptr<char[]> utf8_;
+  struct FreeUtf8 {
+    std::size_t bytes;
+    void operator()(char* block) const {
+      tokenizer::jieba::HugePageAllocator<char>().deallocate(block, bytes);
+    }
+  };
+  std::unique_ptr<char[], FreeUtf8> utf8_{nullptr, FreeUtf8{0}};
 };
 
 // Runs a batch chunk by chunk: `work(texts, payload)` without the interpreter lock (it must not
