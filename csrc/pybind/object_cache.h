@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tokenizer/jieba/prefetch.h"
+
 namespace orvel::typing::text::pybind {
 
 // The hash WordStrCache files a word under; computed off the lock, while cutting.
@@ -46,15 +48,15 @@ class SharedObjectTable {
   // their lookups, and the table and its objects are far larger than the core's cache, so
   // asking early overlaps the misses of several lookups instead of waiting for each.
   void Prefetch(std::uint64_t hash) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+    if (!slots_.empty()) tokenizer::jieba::PrefetchLine(&slots_[hash & (slots_.size() - 1)]);
   }
   template <typename Key>
   void PrefetchEntry(std::uint64_t hash, Key key) const {
     if (slots_.empty()) return;
     const Slot& slot = slots_[hash & (slots_.size() - 1)];
     if (!slot.object || slot.hash != hash) return;
-    __builtin_prefetch(slot.object);
-    if (const void* address = key(slot.first, slot.second)) __builtin_prefetch(address);
+    tokenizer::jieba::PrefetchLine(slot.object);
+    if (const void* address = key(slot.first, slot.second)) tokenizer::jieba::PrefetchLine(address);
   }
 
   // Files `object` (not yet in the table) under `hash` and its key, with a reference of the
@@ -124,7 +126,9 @@ class IdIntCache {
   PyObject* Get(std::uint32_t id);
 
   // Starts loading the slot of an id looked up soon.
-  void Prefetch(std::uint32_t id) const { __builtin_prefetch(&slots_[id & (kSlots - 1)]); }
+  void Prefetch(std::uint32_t id) const {
+    tokenizer::jieba::PrefetchLine(&slots_[id & (kSlots - 1)]);
+  }
 
  private:
   static constexpr std::size_t kSlots = std::size_t{1} << 13;

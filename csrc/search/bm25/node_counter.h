@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "search/bm25/token_count_table.h"
+#include "tokenizer/jieba/prefetch.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
@@ -57,9 +58,9 @@ class alignas(64) NodeCounter {
   // keys come in no useful order, so callers request a text's keys before counting them.
   void Prefetch(Node node) const {
     if (counts_ != nullptr) {
-      __builtin_prefetch(&counts_[node]);
+      tokenizer::jieba::PrefetchLine(&counts_[node]);
     } else {
-      __builtin_prefetch(&table_[Home(node)]);
+      tokenizer::jieba::PrefetchLine(&table_[Home(node)]);
     }
   }
 

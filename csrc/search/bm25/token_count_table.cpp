@@ -64,7 +64,7 @@ void TokenCountTable::prefetch_record(uint64_t key_hash) const {
   if (slots_.empty()) return;
   const uint64_t slot = slots_[key_hash & (slots_.size() - 1)];
   if (slot != 0 && (slot >> kTagShift) == tag_of(key_hash)) {
-    __builtin_prefetch(&records_[(slot & kOffsetMask) - 1]);
+    tokenizer::jieba::PrefetchLine(&records_[(slot & kOffsetMask) - 1]);
   }
 }
 

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tokenizer/jieba/prefetch.h"
+
 namespace orvel::typing::text {
 
 // Occurrence counts keyed by token bytes, built for corpora with millions of distinct short
@@ -39,7 +41,7 @@ class TokenCountTable {
   // `prefetch_record` starts loading the record it points to. A table of a corpus's tokens is
   // far larger than the core's cache, so asking a few keys ahead overlaps their misses.
   void prefetch_slot(uint64_t key_hash) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[key_hash & (slots_.size() - 1)]);
+    if (!slots_.empty()) tokenizer::jieba::PrefetchLine(&slots_[key_hash & (slots_.size() - 1)]);
   }
   void prefetch_record(uint64_t key_hash) const;
 

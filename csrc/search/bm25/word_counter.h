@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tokenizer/jieba/prefetch.h"
+
 namespace orvel::typing::text {
 
 // Occurrence counts of words viewed in place (the counter never copies their bytes, so the
@@ -34,7 +36,7 @@ class alignas(64) WordCounter {
       const std::size_t mask = slots_.size() - 1;
       for (std::size_t i = begin; i < end; ++i) {
         keys[i - begin] = KeyOf(words[i]);
-        __builtin_prefetch(&slots_[keys[i - begin].hash & mask]);
+        tokenizer::jieba::PrefetchLine(&slots_[keys[i - begin].hash & mask]);
       }
       for (std::size_t i = begin; i < end; ++i) Add(words[i], keys[i - begin]);
     }

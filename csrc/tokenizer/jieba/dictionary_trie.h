@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tokenizer/jieba/huge_page_allocator.h"
+#include "tokenizer/jieba/prefetch.h"
 #include "tokenizer/jieba/rune_map.h"
 #include "tokenizer/jieba/utf8_decoder.h"
 #include "tokenizer/jieba/word_entries.h"
@@ -64,7 +65,7 @@ class DictionaryTrie {
   // `first`, it requests some other slot of the array, which does no harm.
   void PrefetchSecondStep(Code first, Code second) const {
     // RootChild(first) would be `first` where a word starts with it.
-    __builtin_prefetch(&slots_[slots_[first].base + second]);
+    PrefetchLine(&slots_[slots_[first].base + second]);
   }
 
   bool IsWord(Node node) const { return slots_[node].weight_id != kNoWeight; }
