@@ -99,7 +99,6 @@ struct alignas(64) Scratch {
   std::vector<WordSpan> spans;
   std::vector<DictionaryTrie::Node> nodes;
   std::vector<std::string_view> words;
-  bool prefaulted = false;  // the thread's NodeCounter has been prefaulted
 };
 
 // Scratch of the encoders, which count each text's words on their own.
@@ -160,8 +159,7 @@ std::optional<std::size_t> CountTextByNode(const Segmenter& segmenter, const Jie
   const auto count_words = [&](auto&& dropped) {
     for (std::size_t i = 0; i < count; ++i) {
       if (key[i] != DictionaryTrie::kNotFound) {
-        kept += keys.Add(
-            key[i], [&] { return word_at(i); }, dropped);
+        kept += keys.Add(key[i], [&] { return word_at(i); }, dropped);
       } else if (const std::string_view word = word_at(i); !dropped(word)) {
         own.words.push_back(word);
       }
@@ -188,9 +186,8 @@ void GatherTokens(int threads, CorpusCounts& counts) {
   std::vector<BM25::TokenCount>& tokens = counts.tokens;
   tokens.clear();
   for (const WordCounter& counter : counts.counters) {
-    counter.ForEach([&](std::string_view word, std::uint32_t count) {
-      tokens.push_back({word, count, 0});
-    });
+    counter.ForEach(
+        [&](std::string_view word, std::uint32_t count) { tokens.push_back({word, count, 0}); });
   }
   const std::size_t by_bytes = tokens.size();
   // Work in blocks, a single block done without starting a thread: the words counted by bytes,
@@ -320,7 +317,6 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       }
     }
     counts.lengths.assign(end, 0);
-    for (Scratch& own : scratch) own.prefaulted = false;
     tokenizer::jieba::ForEachIndexInParallel(end, threads, [&](std::size_t index, int worker) {
       if (failures.After(index)) return;
       Scratch& own = scratch[static_cast<std::size_t>(worker)];
@@ -332,10 +328,7 @@ TextFailure CountCorpus(const Jieba& jieba, const TextBatch& batch, const TextAn
       // A node stands for runes, and only valid UTF-8 gives every rune one encoding.
       if (segmenter && !NeedsWordCheck(batch, index)) {
         NodeCounter& keys = counts.node_counters[static_cast<std::size_t>(worker)];
-        if (!own.prefaulted) {
-          keys.Prefault();
-          own.prefaulted = true;
-        }
+        keys.Prefault();
         length = CountTextByNode(*segmenter, jieba, batch, analysis, index, own, keys, counter);
       }
       if (!length) {

@@ -45,13 +45,15 @@ class alignas(64) NodeCounter {
   bool dense() const { return counts_ != nullptr; }
 
   // Writes every page of a Dense array once, as counting into it needs first (see
-  // ZeroedCounts). Called by the thread that counts into it, so that the threads take the page
-  // faults of their arrays side by side. Nothing for a table.
+  // ZeroedCounts); later calls do nothing, and so does a table. Called by the thread that counts
+  // into it before each text, so that the threads take the page faults of their arrays side by
+  // side.
   void Prefault() {
-    if (counts_ == nullptr) return;
+    if (counts_ == nullptr || prefaulted_) return;
     volatile std::uint32_t* counts = counts_;
     constexpr std::size_t kPageCounts = 4096 / sizeof(std::uint32_t);
     for (std::size_t i = 0; i < block_.get_deleter().count; i += kPageCounts) counts[i] = 0;
+    prefaulted_ = true;
   }
 
   // Starts loading the count of `node`. The array is far larger than the core's caches and
@@ -228,6 +230,7 @@ class alignas(64) NodeCounter {
 
   std::unique_ptr<std::uint32_t[], Free> block_;
   std::uint32_t* counts_;     // block_ (Dense), read on every word; null for a table
+  bool prefaulted_ = false;   // Prefault has written block_
   std::vector<Entry> table_;  // Hashed: the counts
   std::size_t mask_;          // table_.size() - 1
   std::size_t used_ = 0;      // keys in table_
