@@ -133,7 +133,7 @@ def parse_batch(text):
 def parse_distributed(text):
     figures = {}
     for label in ["one process, threads=1", "one process, threads=2",
-                  "Dask, 2 workers x 1 thread", "Dask, with dask_bm25.WORKER_ENVIRON",
+                  "Dask, 2 workers x 1 thread", "Dask, dask_bm25.local_cluster()",
                   "Spark, local[2]"]:
         try:
             figures[label] = find(

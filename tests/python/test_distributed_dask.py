@@ -33,12 +33,26 @@ def object_columns():
 
 @pytest.fixture(scope="module")
 def client():
-    with distributed.LocalCluster(
-        # ":0": any free port. None means the default 8787, and when that is taken (another
-        # cluster on the machine) Dask warns, which the suite turns into an error.
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0"
-    ) as cluster, distributed.Client(cluster) as client:
+    # ":0": any free port. None means the default 8787, and when that is taken (another
+    # cluster on the machine) Dask warns, which the suite turns into an error.
+    with dask_bm25.local_cluster(2, dashboard_address=":0") as cluster, distributed.Client(
+        cluster
+    ) as client:
         yield client
+
+
+def test_local_cluster_settings_reach_workers_and_leave_this_process(client):
+    # Catches the recommended settings applied after the workers started (they would run with
+    # Dask's defaults), and the workers' environment left in this process's os.environ, where
+    # every process it starts later would inherit it.
+    seen = client.run(
+        lambda: (
+            os.environ.get("MALLOC_MMAP_THRESHOLD_"),
+            dask.config.get("distributed.admin.tick.interval"),
+        )
+    )
+    assert set(seen.values()) == {(str(32 * 2**20), "1s")}
+    assert "MALLOC_MMAP_THRESHOLD_" not in os.environ
 
 
 def check_report(report):
