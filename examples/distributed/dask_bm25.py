@@ -81,7 +81,9 @@ CLUSTER_CONFIG = {
 def cluster_config() -> Dict[str, Any]:
     """CLUSTER_CONFIG and WORKER_ENVIRON as one dask.config mapping, for ``dask.config.set``
     around the start of a cluster or in a cluster's configuration file."""
-    settings = {f"distributed.nanny.pre-spawn-environ.{k}": v for k, v in WORKER_ENVIRON.items()}
+    settings: Dict[str, Any] = {
+        f"distributed.nanny.pre-spawn-environ.{k}": v for k, v in WORKER_ENVIRON.items()
+    }
     settings.update(CLUSTER_CONFIG)
     return settings
 
