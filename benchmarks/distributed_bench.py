@@ -165,8 +165,9 @@ def main():
     from distributed import Client, LocalCluster
 
     # Four blocks per worker, of equal size: the two workers get equal shares, and each block
-    # costs a task, and a model to ship and merge, of its own (a block size in round MiB left a
-    # last block of under a megabyte; sixteen blocks were 4 to 7% slower than eight).
+    # costs a task, and a model to ship and merge, of its own (a block size in whole MiB left a
+    # last block of under a megabyte; in one A/B of 12 rounds sixteen blocks took 7% longer
+    # than eight).
     blocksize = -(-corpus.stat().st_size // 8)
 
     def dask_job():
