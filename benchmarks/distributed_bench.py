@@ -162,7 +162,7 @@ def main():
     results["one process, threads=2"] = t
 
     import dask_bm25
-    from distributed import Client, LocalCluster
+    from distributed import Client
 
     # Four blocks per worker, of equal size: the two workers get equal shares, and each block
     # costs a task, and a model to ship and merge, of its own (a block size in whole MiB left a
@@ -193,19 +193,10 @@ def main():
         return spread(times), result
 
     def dask_figures(label, tuned):
-        """Times the Dask job on a fresh LocalCluster of two workers: with Dask's defaults, or
-        started by dask_bm25.local_cluster with the settings the example recommends."""
+        """Times the Dask job on a fresh dask_bm25.local_cluster of two workers, with Dask's own
+        settings or the ones the example recommends."""
         started = time.perf_counter()
-        if tuned:
-            cluster = dask_bm25.local_cluster(2, dashboard_address=":0")
-        else:
-            # Dask writes the workers' environment into this process's os.environ and leaves
-            # it there, where later clusters and Spark's workers would inherit it.
-            environment = dict(os.environ)
-            cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                   dashboard_address=":0")
-            os.environ.clear()
-            os.environ.update(environment)
+        cluster = dask_bm25.local_cluster(2, None if tuned else {}, dashboard_address=":0")
         client = Client(cluster)
         startup = time.perf_counter() - started
 
@@ -231,13 +222,11 @@ def main():
         # and of Dask in turn, each pair a few seconds apart, see about the same load, so the
         # ratio within each pair is steadier than the ratio of medians taken a minute apart.
         # (The idle cluster takes a few percent of the second core meanwhile.)
-        ratios, ones, others = [], [], []
+        ones, others = [], []
         for _ in range(args.rounds):
-            (one, _) = timed(lambda: one_process(1), 1)
-            (other, _) = timed_dask(1)
-            ratios.append(one[0] / other[0])
-            ones.append(one[0])
-            others.append(other[0])
+            ones.append(timed(lambda: one_process(1), 1)[0][0])
+            others.append(timed_dask(1)[0][0])
+        ratios = [one / other for one, other in zip(ones, others)]
         paired[label] = (spread(ratios), spread(ones), spread(others))
         client.close()
         cluster.close()

@@ -89,9 +89,12 @@ def cluster_config() -> Dict[str, Any]:
     return settings
 
 
-def local_cluster(workers: int = 2, **options: Any) -> Any:
-    """A LocalCluster of `workers` processes of one thread each, started with
-    :func:`cluster_config` (`options` go to LocalCluster)."""
+def local_cluster(
+    workers: int = 2, settings: Optional[Dict[str, Any]] = None, **options: Any
+) -> Any:
+    """A LocalCluster of `workers` processes of one thread each, started with the dask.config
+    `settings` (by default :func:`cluster_config`; ``{}`` for Dask's own). `options` go to
+    LocalCluster."""
     from distributed import LocalCluster
 
     options = {"threads_per_worker": 1, "processes": True, **options}
@@ -99,7 +102,7 @@ def local_cluster(workers: int = 2, **options: Any) -> Any:
     # them and leaves it there, where every process started later would inherit it.
     environment = dict(os.environ)
     try:
-        with dask.config.set(cluster_config()):
+        with dask.config.set(cluster_config() if settings is None else settings):
             return LocalCluster(n_workers=workers, **options)
     finally:
         os.environ.clear()
